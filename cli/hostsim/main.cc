@@ -1,0 +1,2 @@
+// hostsim: sets up and inspects the simulated host.
+int main() { return 0; }

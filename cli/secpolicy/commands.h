@@ -1,0 +1,21 @@
+// The subcommands of the secpolicy tool, one group per file.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+namespace SecPolicyCli {
+
+// Runs one operation of the library. Returns 0, or 1 after reporting a
+// HostCtlException through the library's error sink ("Error: " + text).
+int Run(const std::function<void()>& operation);
+
+// Each adds its subcommands to `app`; a subcommand stores its exit status in
+// `status`.
+void AddRuntimeCommands(CLI::App& app, int& status);  // domain, file-policy, cap, param-check
+void AddDomainCommands(CLI::App& app, int& status);   // load-domains, display-domains, restore-enforcement
+void AddLabelCommands(CLI::App& app, int& status);    // load-objects, load-file-labels, display-objects, label
+void AddLoadCommands(CLI::App& app, int& status);     // load, load-early, load-tardisks, display
+
+}  // namespace SecPolicyCli

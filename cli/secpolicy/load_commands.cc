@@ -1,0 +1,7 @@
+#include "cli/secpolicy/commands.h"
+
+namespace SecPolicyCli {
+
+void AddLoadCommands(CLI::App& /*app*/, int& /*status*/) {}
+
+}  // namespace SecPolicyCli

@@ -1,0 +1,7 @@
+#include "cli/secpolicy/commands.h"
+
+namespace SecPolicyCli {
+
+void AddRuntimeCommands(CLI::App& /*app*/, int& /*status*/) {}
+
+}  // namespace SecPolicyCli

@@ -1,0 +1,91 @@
+// Administration of the simulated host: what the `hostsim` tool and the tests
+// use to set up a simulated kernel, look into it and make it fail. The
+// library under test never includes this header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/hyx_access.h"
+#include "platform/kernel_gate.h"
+
+namespace HostSim {
+
+// Path of the state database: $HOSTSIM_STATE, or the default location.
+std::string StatePath();
+
+// Creates a fresh state at StatePath() from a host profile (JSON file);
+// the built-in default profile when the path is empty. Replaces any state
+// that was there.
+void Init(const std::string& profilePath = "");
+
+// Accepted writes, oldest first: the operation's name, then its arguments,
+// separated by single spaces.
+std::vector<std::string> Journal();
+
+struct KlogLine {
+  std::string tag;
+  std::string text;
+};
+std::vector<KlogLine> KernelLog();
+
+// A forced failure. Without status or errno it targets the control-library
+// operation of that name, which throws HostCtlException(message). With status
+// or errno it targets the kernel call of that name (for example
+// "AddFilePolicyBatch"), which returns that status (default 0xBAD0001) and
+// error number (default EPERM). `match` limits it to calls one of whose
+// arguments equals that text; `times` to the next N matching calls.
+struct Fault {
+  std::string operation;
+  std::string message = "simulated failure";
+  std::optional<int> errnum;
+  std::optional<std::uint32_t> status;
+  std::optional<std::string> match;
+  std::optional<int> times;
+};
+void AddFault(const Fault& fault);
+void ClearFaults();
+
+void SetIntegerOption(const std::string& path, std::int32_t value);
+void SetStringOption(const std::string& path, const std::string& value);
+void UnsetOption(const std::string& path);
+
+// Configuration store objects ("domain_settings", "security", "pal", domain).
+void SetConfigValue(const std::string& domain, const std::string& key, const std::string& value);
+bool GetBootStatus(const std::string& domain);
+
+void AddWorld(int worldId, std::uint32_t domainId);
+
+// After this the kernel names `tardiskName` as the tardisk that provides the
+// inode of `file`.
+void MapTardisk(const std::string& file, const std::string& tardiskName);
+
+// Gives files the label attribute that the host kernel gives every new file
+// (the profile's initialFileLabel); with recursive, whole trees, not
+// following symbolic links.
+void InitFileLabel(const std::string& path, bool recursive);
+
+// Marks a label as invalid: GetInvalidLabels(type) names it until it is
+// removed and defined again.
+void InvalidateLabel(const std::string& name, HyxAccessLabelType type);
+
+// Replaces the kernel gate for this process; returns the previous one. A test
+// gate sees the exact words of every call and answers what it likes.
+using Gate = std::function<HyxCtl::Kernel::CallResult(std::uint32_t number,
+                                                      const std::array<std::uint64_t, 5>& args)>;
+Gate ReplaceKernelGate(Gate gate);
+// The simulated kernel's own gate.
+HyxCtl::Kernel::CallResult SimulatedKernelCall(std::uint32_t number,
+                                               const std::array<std::uint64_t, 5>& args);
+
+// Forces the answer of SyslogIsRunning for this process (nullopt: probe the
+// real logger). The environment variable HOSTSIM_SYSLOG=up|down does the same
+// for a whole process.
+void SetSyslogRunning(std::optional<bool> running);
+
+}  // namespace HostSim

@@ -1,0 +1,69 @@
+// Test fixtures shared by every test program: a scratch folder, a fresh
+// simulated host state per test, captured output and spawned tools.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+// A scratch folder removed with everything in it at the end of its scope.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+  // Writes a file below the folder (parents created) and returns its path.
+  std::string Write(const std::string& relative, const std::string& content) const;
+  std::string MakeDir(const std::string& relative) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct Output {
+  std::string out;
+  std::string err;
+};
+
+// Runs `body` with standard output and standard error captured.
+Output Capture(const std::function<void()>& body);
+
+// Kernel log lines of the current state as "TAG text".
+std::vector<std::string> KernelLogLines();
+// Kernel log texts only, in order.
+std::vector<std::string> KernelLogTexts();
+
+// A fresh simulated host for each test: HOSTSIM_STATE points into a scratch
+// folder, the state is initialised from the default profile (or the given
+// profile), and the system logger is reported as down so that messages land
+// in the kernel log.
+class SimulatedHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Re-initialises the state from a profile file.
+  void InitWithProfile(const std::string& profilePath);
+
+  ScratchDir scratch_;
+};
+
+struct ToolResult {
+  int status = -1;  // exit status, or -1 when killed by a signal
+  std::string out;
+  std::string err;
+};
+
+// Runs one of the built tools ("secpolicy" or "hostsim") with the current
+// environment (HOSTSIM_STATE included) and empty standard input.
+ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args);
+
+}  // namespace TestSupport
