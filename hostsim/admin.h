@@ -88,4 +88,11 @@ HyxCtl::Kernel::CallResult SimulatedKernelCall(std::uint32_t number,
 // for a whole process.
 void SetSyslogRunning(std::optional<bool> running);
 
+// Puts this process, for the rest of its life, in a private mount namespace
+// in which root/etc/norvane stands at /etc/norvane and root/tardisks at
+// /tardisks (missing folders are created under root), without changing the
+// machine's own /etc or /. Call while the process has one thread. Throws
+// HostCtlException with a clear text when the process lacks the privilege.
+void EnterHostRoot(const std::string& root);
+
 }  // namespace HostSim
