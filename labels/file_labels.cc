@@ -1,0 +1,160 @@
+#include "labels/file_labels.h"
+
+#include <dirent.h>
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform/file_label_attr.h"
+#include "platform/host_ctl_exception.h"
+#include "policytext/error_texts.h"
+#include "policytext/messages.h"
+#include "policytext/policy_file_reader.h"
+
+namespace SecPolicy {
+
+using HostCtl::Lib::HostCtlException;
+using HyxCtl::Security::kFileLabelAttribute;
+using HyxCtl::Security::kFileLabelSize;
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// Entry types a label can sit on. Links are left alone so a tree mapping
+// cannot relabel anything outside the tree.
+bool IsLabelledType(unsigned char type) {
+  return type == DT_FIFO || type == DT_CHR || type == DT_DIR || type == DT_BLK || type == DT_REG;
+}
+
+[[noreturn]] void ThrowLocated(const std::string& file, unsigned int line,
+                               const std::string& cause) {
+  throw HostCtlException(file + ":" + std::to_string(line) + " : " + cause);
+}
+
+}  // namespace
+
+void SetFileLabel(const std::string& path, const std::string& label,
+                  HyxAccessInterfaceImpl& iface) {
+  const std::uint32_t id = iface.LookupLabel(label, HYXACCESS_LABEL_OBJECT);
+  if (id == 1) throw HostCtlException("Invalid label (" + label + ") for file " + path);
+  errno = 0;
+  if (setxattr(path.c_str(), kFileLabelAttribute, &id, kFileLabelSize, XATTR_REPLACE) < 0) {
+    throw HostCtlException("Unable to set file label (" + label + ") for file " + path + ": " +
+                           std::strerror(errno));
+  }
+}
+
+void SetDirLabelRecursive(const std::string& dir, const std::string& label,
+                          HyxAccessInterfaceImpl& iface) {
+  SetFileLabel(dir, label, iface);
+  // Each level holds one open directory, so a tree deeper than the
+  // descriptor limit fails here with its path rather than further down.
+  const DirHandle handle(opendir(dir.c_str()));
+  if (!handle) throw HostCtlException("Unable to open directory " + dir);
+  while (const dirent* entry = readdir(handle.get())) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (!IsLabelledType(entry->d_type)) continue;
+    const std::string child = dir + "/" + name;
+    SetFileLabel(child, label, iface);
+    if (entry->d_type == DT_DIR) SetDirLabelRecursive(child, label, iface);
+  }
+}
+
+std::string GetFileLabel(const std::string& path, HyxAccessInterfaceImpl& iface) {
+  std::uint32_t id = 0;
+  errno = 0;
+  const ssize_t size = getxattr(path.c_str(), kFileLabelAttribute, &id, kFileLabelSize);
+  if (size >= 0 && size < static_cast<ssize_t>(kFileLabelSize)) {
+    // A value shorter than a label id is not a label: report it like a
+    // missing attribute rather than look up a partly filled id.
+    errno = ENODATA;
+  }
+  if (size < static_cast<ssize_t>(kFileLabelSize)) {
+    throw HostCtlException("Unable to get file label for file " + path + ":" +
+                           std::strerror(errno));
+  }
+  return iface.GetLabel(id, HYXACCESS_LABEL_OBJECT);
+}
+
+void FileLabelPolicy::ParsePolicy(const std::string& path, HyxAccessInterfaceImpl& iface) {
+  ParsedPolicyFile lines;
+  ParseFile(path, lines);
+  for (auto& [number, tokens] : lines) {
+    if (tokens.size() != 2) ThrowLocated(path, number, "incorrect no of parameters");
+    std::string spec = tokens.front();
+    tokens.pop();
+    const std::string label = tokens.front();
+    iface.ValidateKeyword(HYXACCESS_KEYWORD_OBJECT, label);
+
+    bool recursive = false;
+    const std::size_t star = spec.find("/*");
+    if (star != std::string::npos) {
+      if (star + 2 != spec.size()) {
+        ThrowLocated(path, number, "Unrecognized format for file/dir specification");
+      }
+      spec.erase(star);
+      recursive = true;
+    }
+    fileLabels.push_back(FileLabel{spec, label, recursive, path, number});
+  }
+}
+
+void FileLabelPolicy::SetFileLabels(HyxAccessInterfaceImpl& iface) {
+  bool failed = false;
+  while (!fileLabels.empty()) {
+    const FileLabel& mapping = fileLabels.front();
+    try {
+      if (mapping.recursive) {
+        SetDirLabelRecursive(mapping.path, mapping.label, iface);
+      } else {
+        SetFileLabel(mapping.path, mapping.label, iface);
+      }
+    } catch (const HostCtlException& failure) {
+      ReportLabelSetError(mapping.line, mapping.file, failure.what());
+      failed = true;
+    }
+    fileLabels.pop_front();
+  }
+  if (failed) throw HostCtlException("There was a failure in setting file labels");
+}
+
+void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+  PolicyFileList files;
+  GetFileList(dir, files);
+
+  FileLabelPolicy policy;
+  bool parseFailed = false;
+  for (const auto& [path, name] : files) {
+    try {
+      policy.ParsePolicy(path, iface);
+    } catch (const HostCtlException& failure) {
+      SecpolicyError("Error parsing file " + path);
+      SecpolicyError(failure.what());
+      parseFailed = true;
+    }
+  }
+  if (parseFailed) {
+    SecpolicyError("Error in parsing some file label mappings.");
+  } else {
+    SecpolicyInfo("Parsed all file label mappings");
+  }
+
+  try {
+    policy.SetFileLabels(iface);
+  } catch (const HostCtlException& failure) {
+    SecpolicyError(failure.what());
+    SecpolicyError("Error in setting some file labels.");
+    throw HostCtlException("Failure in file labels policy");
+  }
+  SecpolicyInfo("Set all file labels");
+  if (parseFailed) throw HostCtlException("Failure in file labels policy");
+}
+
+}  // namespace SecPolicy

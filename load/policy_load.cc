@@ -1,0 +1,103 @@
+#include "load/policy_load.h"
+
+#include <functional>
+
+#include "domains/check_access_template.h"
+#include "domains/domain_display.h"
+#include "domains/domain_loading.h"
+#include "labels/file_labels.h"
+#include "labels/object_policy.h"
+#include "load/special_domains.h"
+#include "platform/host_ctl_exception.h"
+#include "platform/hyx_access.h"
+#include "policytext/messages.h"
+#include "tardisks/default_tardisk_policy.h"
+
+namespace SecPolicy {
+
+using HostCtl::Lib::HostCtlException;
+
+namespace {
+
+std::string SubDir(const std::string& dir, const char* name) { return dir + "/" + name; }
+
+// Runs one phase; a failure is reported and noted, never passed on.
+void RunPhase(bool& failed, const std::function<void()>& phase) {
+  try {
+    phase();
+  } catch (const HostCtlException& failure) {
+    SecpolicyError(failure.what());
+    failed = true;
+  }
+}
+
+struct SpecialDomain {
+  const char* name;
+  void (*store)(std::uint32_t);
+  void (HyxAccessInterfaceImpl::*announce)(std::uint32_t);  // null: the kernel is not told
+  const char* missing;
+};
+
+const SpecialDomain kSpecialDomains[] = {
+    {"globalVMDom", StoreGlobalVMDomain, &HyxAccessInterfaceImpl::SetGlobalVMDomain,
+     "Failed to fetch domainID for global VM Domain"},
+    {"ioFilterDom", StoreIOFilterDomain, &HyxAccessInterfaceImpl::SetIoFilterDomain,
+     "Failed to fetch domainID for IOFilter domain"},
+    {"appDom", StoreDefaultTardiskDomain, nullptr,
+     "Failed to fetch domainID for default tar disk domain"},
+    {"daemonFrameworkDom", StoreDaemonFrameworkDomain,
+     &HyxAccessInterfaceImpl::SetDaemonFrameworkDomain,
+     "Failed to fetch domainID for daemon framework domain"},
+};
+
+// Kernel library failures here pass out unreported, like any step without
+// a handler of its own.
+void LookUpSpecialDomains(HyxAccessInterfaceImpl& iface) {
+  for (const SpecialDomain& special : kSpecialDomains) {
+    std::uint32_t id = 0;
+    if (!iface.FindDomain(special.name, &id)) {
+      SecpolicyError(special.missing);
+      throw HostCtlException(special.missing);
+    }
+    special.store(id);
+    if (special.announce != nullptr) (iface.*special.announce)(id);
+  }
+}
+
+}  // namespace
+
+void LoadPolicyEarly(const std::string& dir) {
+  HyxAccessInterfaceImpl iface;
+  SecpolicyInfo("Using early policy dir " + dir);
+  try {
+    LoadPolicyObjects(SubDir(DefaultPolicyDir, ObjectsDirName), iface);
+    LoadPolicyDomains(SubDir(dir, DomainsDirName), iface);
+    LoadPolicyFileLabels(SubDir(DefaultPolicyDir, FileLabelsDirName), iface);
+  } catch (const HostCtlException& failure) {
+    SecpolicyError(failure.what());
+  }
+}
+
+void LoadPolicy(const std::string& dir) {
+  HyxAccessInterfaceImpl iface;
+  SecpolicyInfo("Using policy dir " + dir);
+  bool failed = false;
+  RunPhase(failed, [&] { LoadPolicyObjects(SubDir(dir, ObjectsDirName), iface); });
+  RunPhase(failed, [&] { CreateCheckAccessPolicyDomain(iface); });
+  RunPhase(failed, [&] { LoadPolicyDomains(SubDir(dir, DomainsDirName), iface); });
+  RunPhase(failed, [&] { LoadPartnerPolicyDomains(iface); });
+  LookUpSpecialDomains(iface);
+  RunPhase(failed, [&] { LoadPolicyTardisks(SubDir(DefaultPolicyDir, TardisksDirName), iface); });
+  RunPhase(failed, [&] { LoadPolicyFileLabels(SubDir(dir, FileLabelsDirName), iface); });
+  if (failed) throw HostCtlException("There were some problems encountered in setting the policy");
+  SecpolicyInfo("System security policy has been set successfully");
+}
+
+void DisplayPolicy(const std::string& domain) {
+  HyxAccessInterfaceImpl iface;
+  DisplayPolicyDomains(iface, domain);
+  DisplayPolicyObjects(iface);
+  DisplayPolicyTardiskLabels(iface);
+}
+
+}  // namespace SecPolicy
