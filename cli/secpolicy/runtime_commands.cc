@@ -1,7 +1,391 @@
+// The runtime calls: domain, file-policy, cap and param-check.
+//
+// Arguments are passed on as given, empty strings included, so that the
+// library's own checks answer. Numbers are parsed strictly (decimal, or hex
+// with 0x); a malformed or out-of-range number is a usage error.
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "cli/secpolicy/commands.h"
+#include "kernelcalls/capability_calls.h"
+#include "kernelcalls/domain_calls.h"
+#include "kernelcalls/file_policy_calls.h"
+#include "platform/hyx_access.h"
+#include "policytext/retry_exception.h"
 
 namespace SecPolicyCli {
 
-void AddRuntimeCommands(CLI::App& /*app*/, int& /*status*/) {}
+namespace {
+
+// A domain can change between counting its rules and reading them; the
+// kernel then asks for a retry, and the count is taken again.
+constexpr int kListAttempts = 5;
+
+constexpr std::uint32_t kRead = 0x1;
+constexpr std::uint32_t kWrite = 0x2;
+constexpr std::uint32_t kExecute = 0x10;
+
+std::optional<std::int64_t> ParseInteger(const std::string& text) {
+  std::string_view digits = text;
+  bool negative = false;
+  if (!digits.empty() && digits.front() == '-') {
+    negative = true;
+    digits.remove_prefix(1);
+  }
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  std::uint64_t magnitude = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [stop, error] = std::from_chars(digits.data(), end, magnitude, base);
+  if (digits.empty() || error != std::errc() || stop != end) return std::nullopt;
+  if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    return std::nullopt;
+  }
+  const auto value = static_cast<std::int64_t>(magnitude);
+  return negative ? -value : value;
+}
+
+std::optional<std::int64_t> ParseInRange(const std::string& text, std::int64_t low,
+                                         std::int64_t high) {
+  const auto value = ParseInteger(text);
+  if (!value || *value < low || *value > high) return std::nullopt;
+  return value;
+}
+
+constexpr std::int64_t kUint32Max = std::numeric_limits<std::uint32_t>::max();
+constexpr std::int64_t kIntMin = std::numeric_limits<int>::min();
+constexpr std::int64_t kIntMax = std::numeric_limits<int>::max();
+
+// Permissions: letters from r, w, x (each at most once), or a number.
+std::optional<std::uint32_t> ParsePermissions(const std::string& text) {
+  if (const auto number = ParseInRange(text, 0, kUint32Max)) {
+    return static_cast<std::uint32_t>(*number);
+  }
+  if (text.empty()) return std::nullopt;
+  std::uint32_t mask = 0;
+  for (const char letter : text) {
+    const std::uint32_t bit = letter == 'r'   ? kRead
+                              : letter == 'w' ? kWrite
+                              : letter == 'x' ? kExecute
+                                              : 0;
+    if (bit == 0 || (mask & bit) != 0) return std::nullopt;
+    mask |= bit;
+  }
+  return mask;
+}
+
+CLI::Validator RangeValidator(const char* what, std::int64_t low, std::int64_t high) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        if (ParseInRange(text, low, high)) return {};
+        return "not " + std::string(what) + " (" + std::to_string(low) + " to " +
+               std::to_string(high) + ", decimal or 0x hex): \"" + text + "\"";
+      },
+      "", what);
+}
+
+const CLI::Validator kUnsigned = RangeValidator("an unsigned 32-bit number", 0, kUint32Max);
+const CLI::Validator kWorld = RangeValidator("a world id", kIntMin, kIntMax);
+const CLI::Validator kFlag = RangeValidator("a flag byte", 0, 255);
+const CLI::Validator kPermissions(
+    [](std::string& text) -> std::string {
+      if (ParsePermissions(text)) return {};
+      return "not a permission set (letters from r, w, x, or a number): \"" + text + "\"";
+    },
+    "", "permissions");
+
+std::uint32_t U32(const std::string& text) {
+  return static_cast<std::uint32_t>(*ParseInRange(text, 0, kUint32Max));
+}
+int WorldId(const std::string& text) {
+  return static_cast<int>(*ParseInRange(text, kIntMin, kIntMax));
+}
+char FlagByte(const std::string& text) {
+  return static_cast<char>(static_cast<unsigned char>(*ParseInRange(text, 0, 255)));
+}
+
+CLI::Option* Arg(CLI::App* command, const char* name, std::string& target, const char* help) {
+  return command->add_option(name, target, help)->required()->type_name("");
+}
+
+HyxAccess_FileRule FileRule(const std::string& path, std::uint32_t mask) {
+  if (path.size() >= kFileRulePathSize) {
+    throw CLI::ValidationError(
+        "PATH", "longer than " + std::to_string(kFileRulePathSize - 1) + " characters: " + path);
+  }
+  HyxAccess_FileRule rule{};
+  std::memcpy(rule.path, path.c_str(), path.size() + 1);
+  rule.permissions = mask;
+  return rule;
+}
+
+std::string PathOf(const HyxAccess_FileRule& rule) {
+  return std::string(rule.path, strnlen(rule.path, kFileRulePathSize));
+}
+
+std::vector<HyxAccess_FileRule> ReadFilePolicies(std::uint32_t domainId) {
+  for (int attempt = 1;; ++attempt) {
+    std::vector<HyxAccess_FileRule> rules(SecPolicy::RetrieveNumberOfFilePolicies(domainId));
+    try {
+      SecPolicy::RetrieveFilePolicies(domainId, rules.data(),
+                                      static_cast<unsigned int>(rules.size()));
+      return rules;
+    } catch (const SecPolicy::SecPolicyRetryException&) {
+      if (attempt == kListAttempts) throw;
+    }
+  }
+}
+
+// Strings shared between a command's parse and its callback; they outlive
+// CLI::App because the commands are added once per process.
+struct Args {
+  std::string name, defaultDom = "0", domain, world, service, path, perms, oldPath, newPath;
+  std::string capability, check, flag;
+  std::vector<std::string> rules;
+  std::string modeWords[3];
+  CLI::Option* setWords[3] = {};
+  CLI::Option* removeWords[2] = {};
+  bool nullMode = false;
+};
+
+void AddDomainGroup(CLI::App& app, int& status, Args& a) {
+  CLI::App* domain = app.add_subcommand("domain", "Create, destroy and look up security domains.");
+  domain->require_subcommand(1);
+
+  CLI::App* create = domain->add_subcommand("create", "Create a domain; prints its id.");
+  Arg(create, "NAME", a.name, "Name of the new domain");
+  create
+      ->add_option("DEFAULTDOM", a.defaultDom,
+                   "Default-domain kind: 0 none, 1 VM, 2 app, 3 check-access (default 0)")
+      ->type_name("")
+      ->check(kUnsigned);
+  create->callback([&] {
+    status = Run([&] {
+      std::cout << SecPolicy::CreateDomain(a.name, HyxAccessQsi_DefaultDom{U32(a.defaultDom)})
+                << std::endl;
+    });
+  });
+
+  CLI::App* destroy = domain->add_subcommand("destroy", "Destroy a domain.");
+  Arg(destroy, "ID", a.domain, "Domain id")->check(kUnsigned);
+  destroy->callback([&] { status = Run([&] { SecPolicy::DestroyDomain(U32(a.domain)); }); });
+
+  CLI::App* ofWorld =
+      domain->add_subcommand("of-world", "Print the id of the domain a world runs in.");
+  Arg(ofWorld, "WORLD", a.world, "World id (signed)")->check(kWorld);
+  ofWorld->callback([&] {
+    status =
+        Run([&] { std::cout << SecPolicy::GetDomainIDForWorld(WorldId(a.world)) << std::endl; });
+  });
+
+  CLI::App* name = domain->add_subcommand("name", "Print the name of a domain.");
+  Arg(name, "ID", a.domain, "Domain id")->check(kUnsigned);
+  name->callback([&] {
+    status = Run([&] { std::cout << SecPolicy::GetDomainNameForID(U32(a.domain)) << std::endl; });
+  });
+
+  CLI::App* leaked = domain->add_subcommand(
+      "leaked",
+      "Print the ids of leaked domains (destroyed while worlds still ran in them), "
+      "one per line.");
+  leaked->callback([&] {
+    status = Run([&] {
+      // No more domains can leak than there are id slots.
+      const std::uint32_t capacity = HyxCtl::Security::HyxAccessInterfaceImpl().GetMaxDomains();
+      std::vector<unsigned int> ids(capacity);
+      unsigned int found = 0;
+      SecPolicy::RetrieveLeakedDomains(capacity, &found, ids.data());
+      ids.resize(std::min(found, capacity));
+      for (const unsigned int id : ids) std::cout << id << '\n';
+      std::cout.flush();
+    });
+  });
+
+  CLI::App* hvc =
+      domain->add_subcommand("add-hvc", "Register a guest-communication service for a domain.");
+  Arg(hvc, "ID", a.domain, "Domain id")->check(kUnsigned);
+  Arg(hvc, "SERVICE", a.service, "Service name");
+  hvc->callback([&] { status = Run([&] { SecPolicy::AddHvcService(U32(a.domain), a.service); }); });
+}
+
+void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
+  CLI::App* group = app.add_subcommand(
+      "file-policy",
+      "Manage a domain's file policies. PERMS is letters from r (0x1), w (0x2), x (0x10), or "
+      "a number such as 0x13.");
+  group->require_subcommand(1);
+
+  CLI::App* add = group->add_subcommand("add", "Add file policies for a world in a domain.");
+  Arg(add, "WORLD", a.world, "World id (signed; 0 for the domain's own rules)")->check(kWorld);
+  Arg(add, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  add->add_option("RULES", a.rules, "PATH PERMS [PATH PERMS]...: paths and their permissions")
+      ->required()
+      ->type_name("")
+      ->expected(2, -1);
+  add->callback([&] {
+    if (a.rules.size() % 2 != 0) throw CLI::ValidationError("RULES", "a PATH without PERMS");
+    std::vector<HyxAccess_FileRule> records;
+    for (std::size_t i = 0; i < a.rules.size(); i += 2) {
+      const auto mask = ParsePermissions(a.rules[i + 1]);
+      if (!mask) throw CLI::ValidationError("PERMS", kPermissions(a.rules[i + 1]));
+      records.push_back(FileRule(a.rules[i], *mask));
+    }
+    status = Run([&] {
+      unsigned int out = 0;
+      SecPolicy::AddFilePolicyBatch(WorldId(a.world), U32(a.domain), records.data(),
+                                    static_cast<unsigned int>(records.size()), &out);
+    });
+  });
+
+  CLI::App* remove = group->add_subcommand("remove", "Remove the file policy of a path.");
+  Arg(remove, "WORLD", a.world, "World id (signed)")->check(kWorld);
+  Arg(remove, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(remove, "PATH", a.path, "Path");
+  remove->callback([&] {
+    status = Run([&] { SecPolicy::RemoveFilePolicy(WorldId(a.world), U32(a.domain), a.path); });
+  });
+
+  CLI::App* update = group->add_subcommand("update", "Change the permissions of a path.");
+  Arg(update, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(update, "PATH", a.path, "Path");
+  Arg(update, "PERMS", a.perms, "New permissions")->check(kPermissions);
+  update->callback([&] {
+    status = Run(
+        [&] { SecPolicy::UpdateFilePolicy(U32(a.domain), a.path, *ParsePermissions(a.perms)); });
+  });
+
+  CLI::App* count = group->add_subcommand("count", "Print the number of a domain's file policies.");
+  Arg(count, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  count->callback([&] {
+    status = Run(
+        [&] { std::cout << SecPolicy::RetrieveNumberOfFilePolicies(U32(a.domain)) << std::endl; });
+  });
+
+  CLI::App* list = group->add_subcommand(
+      "list",
+      "Print a domain's file policies, one \"PATH MASK\" line each, the mask in hex "
+      "(for example \"/bin 0x11\").");
+  Arg(list, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  list->callback([&] {
+    status = Run([&] {
+      for (const auto& rule : ReadFilePolicies(U32(a.domain))) {
+        std::cout << PathOf(rule) << " 0x" << std::hex << rule.permissions << std::dec << '\n';
+      }
+      std::cout.flush();
+    });
+  });
+
+  CLI::App* replace =
+      group->add_subcommand("replace", "Replace a path by another in the file policies.");
+  Arg(replace, "OLD", a.oldPath, "Path to replace");
+  Arg(replace, "NEW", a.newPath, "Path that replaces it");
+  replace->callback(
+      [&] { status = Run([&] { SecPolicy::ReplaceFilePolicyVMs(a.oldPath, a.newPath); }); });
+}
+
+// Positionals fill in order, so the words given are a prefix of MODE VALUE
+// FLAG: all three, or with --null-mode the flag alone (in MODE's place).
+// Fills `mode` and returns the flag's text.
+template <std::size_t N>
+std::string ModeAndFlag(const Args& a, CLI::Option* const (&words)[N], HyxAccess_ModeParam& mode) {
+  constexpr bool withFlag = N == 3;
+  std::vector<std::string> given;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (words[i]->count() > 0) given.push_back(a.modeWords[i]);
+  }
+  const std::size_t expected = (a.nullMode ? 0 : 2) + (withFlag ? 1 : 0);
+  if (given.size() != expected) {
+    throw CLI::ValidationError("MODE VALUE",
+                               withFlag ? "give MODE VALUE FLAG, or FLAG alone with --null-mode"
+                                        : "give MODE VALUE, or neither with --null-mode");
+  }
+  for (std::size_t i = 0; i < expected; ++i) {
+    const bool isFlag = withFlag && i + 1 == expected;
+    const std::string error = (isFlag ? kFlag : kUnsigned)(given[i]);
+    if (!error.empty()) throw CLI::ValidationError(isFlag ? "FLAG" : "MODE VALUE", error);
+  }
+  if (!a.nullMode) mode = HyxAccess_ModeParam{U32(given[0]), U32(given[1])};
+  return withFlag ? given.back() : "0";
+}
+
+void AddCapabilityGroups(CLI::App& app, int& status, Args& a) {
+  CLI::App* cap = app.add_subcommand("cap", "Set a domain's capability rules.");
+  cap->require_subcommand(1);
+  CLI::App* capSet = cap->add_subcommand("set", "Set the rule of one capability.");
+  Arg(capSet, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(capSet, "CAPABILITY", a.capability, "Capability number (the kernel knows 0 to 18)")
+      ->check(kUnsigned);
+  Arg(capSet, "FLAG", a.flag, "Flag byte, 0 to 255")->check(kFlag);
+  capSet->callback([&] {
+    status = Run([&] {
+      SecPolicy::SetCapRule(U32(a.domain), HyxAccess_Capability{U32(a.capability)},
+                            FlagByte(a.flag));
+    });
+  });
+
+  CLI::App* check =
+      app.add_subcommand("param-check",
+                         "Set or remove a domain's capability parameter-check rules. The mode "
+                         "record is MODE (argument word index) and VALUE; --null-mode passes no "
+                         "record at all, and MODE VALUE are then left out.");
+  check->require_subcommand(1);
+  // MODE VALUE FLAG are optional positionals so that --null-mode can leave
+  // MODE VALUE out; ModeAndFlag sorts out what was given.
+  const auto addCommon = [&](CLI::App* command, CLI::Option** words, bool withFlag) {
+    Arg(command, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+    Arg(command, "CHECK", a.check, "Parameter-check number (the kernel knows 0 to 9)")
+        ->check(kUnsigned);
+    words[0] = command
+                   ->add_option("MODE", a.modeWords[0],
+                                "Mode: index of the argument word (left out with --null-mode)")
+                   ->type_name("");
+    words[1] = command
+                   ->add_option("VALUE", a.modeWords[1],
+                                "Numeric argument of the mode (left out with --null-mode)")
+                   ->type_name("");
+    if (withFlag)
+      words[2] = command->add_option("FLAG", a.modeWords[2], "Flag byte, 0 to 255")->type_name("");
+    command->add_flag("--null-mode", a.nullMode, "Pass no mode record at all");
+  };
+  CLI::App* set = check->add_subcommand("set", "Set the rule of one parameter check.");
+  addCommon(set, a.setWords, true);
+  set->callback([&] {
+    HyxAccess_ModeParam mode{};
+    const char flag = FlagByte(ModeAndFlag(a, a.setWords, mode));
+    status = Run([&] {
+      SecPolicy::SetParamCheckRule(U32(a.domain), HyxAccess_ParamCheck{U32(a.check)},
+                                   a.nullMode ? nullptr : &mode, flag);
+    });
+  });
+  CLI::App* remove = check->add_subcommand("remove", "Remove the rule of one parameter check.");
+  addCommon(remove, a.removeWords, false);
+  remove->callback([&] {
+    HyxAccess_ModeParam mode{};
+    ModeAndFlag(a, a.removeWords, mode);
+    status = Run([&] {
+      SecPolicy::RemoveParamCheckRule(U32(a.domain), HyxAccess_ParamCheck{U32(a.check)},
+                                      a.nullMode ? nullptr : &mode);
+    });
+  });
+}
+
+}  // namespace
+
+void AddRuntimeCommands(CLI::App& app, int& status) {
+  static Args args;
+  AddDomainGroup(app, status, args);
+  AddFilePolicyGroup(app, status, args);
+  AddCapabilityGroups(app, status, args);
+}
 
 }  // namespace SecPolicyCli
