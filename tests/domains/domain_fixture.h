@@ -1,0 +1,55 @@
+// A simulated host with a kernel handle and the domain "appDom", and helpers
+// to feed policy lines and to look at what reached the kernel.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hostsim/admin.h"
+#include "platform/hyx_access.h"
+#include "policytext/policy_file_reader.h"
+#include "tests/support/sim_fixture.h"
+
+namespace DomainTests {
+
+class DomainTest : public TestSupport::SimulatedHostTest {
+ protected:
+  void SetUp() override {
+    SimulatedHostTest::SetUp();
+    iface_ = std::make_unique<HyxCtl::Security::HyxAccessInterfaceImpl>();
+    appId_ = iface_->CreateDomain("appDom", HYXACCESS_QSI_DEFDOM_NONE);
+    journalStart_ = HostSim::Journal().size();
+  }
+
+  // Kernel writes accepted since SetUp.
+  std::vector<std::string> NewJournal() const {
+    const auto all = HostSim::Journal();
+    return {all.begin() + static_cast<std::ptrdiff_t>(journalStart_), all.end()};
+  }
+
+  HyxCtl::Security::HyxAccessInterfaceImpl& iface() { return *iface_; }
+
+  std::unique_ptr<HyxCtl::Security::HyxAccessInterfaceImpl> iface_;
+  std::uint32_t appId_ = 0;
+  std::size_t journalStart_ = 0;
+};
+
+// Policy lines by number, tokenised as the reader does.
+inline SecPolicy::ParsedPolicyFile Lines(
+    const std::vector<std::pair<unsigned int, std::string>>& lines) {
+  SecPolicy::ParsedPolicyFile parsed;
+  for (const auto& [number, text] : lines) parsed[number] = SecPolicy::ParsePolicyLine(text);
+  return parsed;
+}
+
+// The first word of each journal line.
+inline std::vector<std::string> Operations(const std::vector<std::string>& journal) {
+  std::vector<std::string> names;
+  for (const auto& line : journal) names.push_back(line.substr(0, line.find(' ')));
+  return names;
+}
+
+}  // namespace DomainTests
