@@ -1,0 +1,58 @@
+// Operations on the simulated kernel's tables that both the control library
+// and the numbered kernel calls perform. They run inside the caller's
+// transaction and journal nothing: the caller journals under its own name.
+//
+// Decisions:
+// - A domain's name is 1 to 63 bytes (it must fit the 64-byte buffer of
+//   GetDomainNameForID with its NUL).
+// - A new domain takes the lowest free slot from 2 upward, gets the first
+//   enforcement level of the profile and state 0; EnableDomain sets state 1.
+//   refCount is always 1 (the kernel's own reference); worldRefCount counts
+//   the worlds that run in the domain.
+// - Destroying a domain drops its rules, file policies, capability and
+//   parameter-check rules, services, special-domain roles and invalid mark.
+//   When worlds still run in it, it is leaked: listed by
+//   RetrieveLeakedDomains, its slot kept.
+// - A file policy's key is (domain, world, path): adding the same path
+//   again for the same world replaces its mask and keeps its place.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "hostsim/state.h"
+#include "platform/host_ctl_exception.h"
+
+namespace HostSim::Kernel {
+
+// A refusal by the simulated kernel: a control-library caller sees the
+// text, a numbered kernel call the error number.
+class Refusal : public HostCtl::Lib::HostCtlException {
+ public:
+  Refusal(int errnum, const std::string& text) : HostCtlException(text), errnum_(errnum) {}
+  int errnum() const { return errnum_; }
+
+ private:
+  int errnum_;
+};
+
+std::optional<std::uint32_t> FindDomainId(State::Txn& txn, const std::string& name);
+std::optional<std::string> FindDomainName(State::Txn& txn, std::uint32_t id);
+// The domain's name; Refusal ENOENT "No domain with id <id>" when there is none.
+std::string RequireDomain(State::Txn& txn, std::uint32_t id);
+
+// Refusals: EINVAL for a bad name or kind, EEXIST for a duplicate name,
+// ENOSPC when every slot is taken.
+std::uint32_t CreateDomain(State::Txn& txn, const std::string& name, std::uint32_t defaultDom);
+void DestroyDomain(State::Txn& txn, std::uint32_t id);
+
+// Upserts one file policy (key above).
+void PutFilePolicy(State::Txn& txn, std::uint32_t domainId, std::int64_t world,
+                   const std::string& path, std::uint32_t mask);
+
+// "r", "w", "x" for the bits 0x1, 0x2, 0x10, in that order.
+std::string MaskLetters(std::uint32_t mask);
+std::string Hex(std::uint32_t value);
+
+}  // namespace HostSim::Kernel

@@ -1,0 +1,427 @@
+// SQLite layer of the simulated kernel (decisions in state.h).
+#include "hostsim/state.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <unordered_map>
+
+#include "hostsim/admin.h"
+#include "platform/host_ctl_exception.h"
+
+namespace HostSim {
+
+std::string StatePath() {
+  if (const char* env = std::getenv("HOSTSIM_STATE"); env != nullptr && *env != '\0') return env;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg != '\0') {
+    return std::string(xdg) + "/hostsim/state.db";
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    return std::string(home) + "/.local/state/hostsim/state.db";
+  }
+  return "/tmp/hostsim-" + std::to_string(getuid()) + "/state.db";
+}
+
+namespace State {
+
+namespace {
+
+constexpr const char* kTables[] = {
+    "meta", "domains", "objects", "invalid_labels", "rules", "file_policies", "cap_rules",
+    "param_rules", "worlds", "leaked", "special_domains", "hvc_services", "tardisk_map",
+    "options", "config", "boot_status", "klog", "journal", "faults"};
+
+constexpr const char kSchema[] = R"sql(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value);
+CREATE TABLE domains(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, level TEXT NOT NULL,
+                     state INTEGER NOT NULL, default_dom INTEGER NOT NULL);
+CREATE TABLE objects(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,
+                     predefined INTEGER NOT NULL);
+CREATE TABLE invalid_labels(type INTEGER NOT NULL, name TEXT NOT NULL, PRIMARY KEY(type, name));
+CREATE TABLE rules(seq INTEGER PRIMARY KEY, domain_id INTEGER NOT NULL, kind TEXT NOT NULL,
+                   line INTEGER NOT NULL, domain_name TEXT NOT NULL, a TEXT, b TEXT, c TEXT,
+                   num INTEGER, granted INTEGER NOT NULL);
+CREATE INDEX rules_by_domain ON rules(domain_id, kind, seq);
+CREATE TABLE file_policies(seq INTEGER PRIMARY KEY, domain_id INTEGER NOT NULL,
+                           world INTEGER NOT NULL, path TEXT NOT NULL, mask INTEGER NOT NULL,
+                           UNIQUE(domain_id, world, path));
+CREATE TABLE cap_rules(domain_id INTEGER NOT NULL, cap INTEGER NOT NULL, flag INTEGER NOT NULL,
+                       PRIMARY KEY(domain_id, cap));
+CREATE TABLE param_rules(domain_id INTEGER NOT NULL, check_id INTEGER NOT NULL,
+                         mode INTEGER NOT NULL, value INTEGER NOT NULL, flag INTEGER NOT NULL,
+                         PRIMARY KEY(domain_id, check_id, mode));
+CREATE TABLE worlds(world INTEGER PRIMARY KEY, domain_id INTEGER NOT NULL);
+CREATE TABLE leaked(domain_id INTEGER PRIMARY KEY, name TEXT NOT NULL);
+CREATE TABLE special_domains(role TEXT PRIMARY KEY, domain_id INTEGER NOT NULL);
+CREATE TABLE hvc_services(domain_id INTEGER NOT NULL, service TEXT NOT NULL,
+                          PRIMARY KEY(domain_id, service));
+CREATE TABLE tardisk_map(inode INTEGER PRIMARY KEY, name TEXT NOT NULL, size INTEGER,
+                         links INTEGER, mode INTEGER, uid INTEGER, gid INTEGER);
+CREATE TABLE options(path TEXT PRIMARY KEY, int_value INTEGER, str_value TEXT);
+CREATE TABLE config(component TEXT, grp TEXT, owner TEXT, name TEXT, key TEXT, value TEXT,
+                    PRIMARY KEY(component, grp, owner, name, key));
+CREATE TABLE boot_status(component TEXT, grp TEXT, owner TEXT, name TEXT, status INTEGER,
+                         PRIMARY KEY(component, grp, owner, name));
+CREATE TABLE klog(seq INTEGER PRIMARY KEY, tag TEXT NOT NULL, text TEXT NOT NULL);
+CREATE TABLE journal(seq INTEGER PRIMARY KEY, line TEXT NOT NULL);
+CREATE TABLE faults(id INTEGER PRIMARY KEY, operation TEXT NOT NULL, kernel INTEGER NOT NULL,
+                    message TEXT NOT NULL, errnum INTEGER, status INTEGER, match TEXT,
+                    times INTEGER);
+)sql";
+
+}  // namespace
+
+class Connection {
+ public:
+  std::recursive_mutex mutex;
+  int depth = 0;  // open transactions of this process (nested ones join)
+
+  [[noreturn]] void Fail(const std::string& what) const {
+    std::string text = "hostsim state " + path_ + ": " + what;
+    if (db_ != nullptr) text += ": " + std::string(sqlite3_errmsg(db_));
+    throw HostCtl::Lib::HostCtlException(text);
+  }
+  void Check(int rc, const std::string& what) const {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(what);
+  }
+
+  // Opens the database of `path` unless it is open already. With
+  // `createDefault`, a database without a schema is filled from the
+  // built-in profile.
+  void Use(const std::string& path, bool createDefault) {
+    if (db_ != nullptr && path == path_) return;
+    Close();
+    path_ = path;
+    std::error_code ignored;
+    const auto parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    db_ = db;
+    if (rc != SQLITE_OK) {
+      const std::string text = "hostsim state " + path + ": cannot open: " +
+                               (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+      Close();
+      throw HostCtl::Lib::HostCtlException(text);
+    }
+    try {
+      Check(sqlite3_busy_timeout(db_, 10000), "cannot set the busy timeout");
+      ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "cannot set up the journal");
+      if (createDefault && !HasSchema()) {
+        const std::string text(kDefaultProfile);
+        Reset(text, ParseProfile(text, "(built-in default)"), true);
+      }
+    } catch (...) {
+      Close();
+      throw;
+    }
+  }
+
+  bool HasSchema() {
+    Stmt stmt = Prepare("SELECT 1 FROM sqlite_master WHERE type='table' AND name='meta'");
+    return stmt.Step();
+  }
+
+  void Close() {
+    for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+    cache_.clear();
+    profile_.reset();
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  ~Connection() { Close(); }
+
+  Stmt Prepare(const char* sql) {
+    auto it = cache_.find(sql);
+    if (it != cache_.end()) return Stmt(*this, it->second);
+    sqlite3_stmt* stmt = nullptr;
+    Check(sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr),
+          std::string("cannot prepare ") + sql);
+    cache_.emplace(sql, stmt);
+    return Stmt(*this, stmt);
+  }
+
+  void ExecScript(const char* sql, const std::string& what) {
+    Check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), what);
+  }
+
+  // The profile of the state; reparsed when another process re-initialised it.
+  const Profile& GetProfile() {
+    Stmt gen = Prepare("SELECT value FROM meta WHERE key='generation'");
+    if (!gen.Step()) Fail("the state has no profile");
+    const std::int64_t generation = gen.Int(0);
+    if (!profile_ || generation != generation_) {
+      Stmt text = Prepare("SELECT value FROM meta WHERE key='profile'");
+      if (!text.Step()) Fail("the state has no profile");
+      profile_ = ParseProfile(text.Text(0), path_);
+      generation_ = generation;
+    }
+    return *profile_;
+  }
+
+  sqlite3* db() const { return db_; }
+
+ private:
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
+  std::optional<Profile> profile_;
+  std::int64_t generation_ = 0;
+};
+
+namespace {
+
+Connection& TheConnection() {
+  static Connection connection;
+  return connection;
+}
+
+}  // namespace
+
+Stmt::~Stmt() {
+  if (stmt_ != nullptr) {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+}
+
+void Stmt::Bind(int index, std::int64_t value) {
+  conn_->Check(sqlite3_bind_int64(stmt_, index, value), "cannot bind");
+}
+void Stmt::Bind(int index, const std::string& value) {
+  conn_->Check(sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
+                                 SQLITE_TRANSIENT),
+               "cannot bind");
+}
+void Stmt::Bind(int index, std::nullopt_t) {
+  conn_->Check(sqlite3_bind_null(stmt_, index), "cannot bind");
+}
+
+bool Stmt::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  conn_->Fail(std::string("cannot run ") + sqlite3_sql(stmt_));
+}
+
+void Stmt::Run() {
+  while (Step()) {
+  }
+}
+
+std::int64_t Stmt::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+std::string Stmt::Text(int column) const {
+  const auto* text = sqlite3_column_text(stmt_, column);
+  if (text == nullptr) return {};
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+bool Stmt::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+Txn::Txn(Mode mode) : conn_(TheConnection()) {
+  conn_.mutex.lock();
+  try {
+    if (conn_.depth == 0) {
+      conn_.Use(StatePath(), true);
+      conn_.ExecScript(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN", "cannot begin a transaction");
+    }
+  } catch (...) {
+    conn_.mutex.unlock();
+    throw;
+  }
+  ++conn_.depth;
+}
+
+Txn::~Txn() {
+  if (open_) {
+    --conn_.depth;
+    if (conn_.depth == 0) sqlite3_exec(conn_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  conn_.mutex.unlock();
+}
+
+void Txn::Commit() {
+  if (!open_) return;
+  if (conn_.depth == 1) conn_.ExecScript("COMMIT", "cannot commit");
+  open_ = false;
+  --conn_.depth;
+}
+
+Stmt Txn::Prepare(const char* sql) { return conn_.Prepare(sql); }
+
+void Txn::Journal(const std::string& line) { Exec("INSERT INTO journal(line) VALUES(?)", line); }
+
+const Profile& Txn::profile() { return conn_.GetProfile(); }
+
+std::int64_t Txn::Changes() const { return sqlite3_changes64(conn_.db()); }
+
+void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMissing) {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  conn.Use(StatePath(), false);
+  conn.ExecScript("BEGIN IMMEDIATE", "cannot begin a transaction");
+  ++conn.depth;
+  struct Guard {
+    Connection& c;
+    bool done = false;
+    ~Guard() {
+      --c.depth;
+      if (!done) sqlite3_exec(c.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  } guard{conn};
+  if (onlyIfMissing && conn.HasSchema()) return;
+  for (const char* table : kTables) {
+    conn.ExecScript((std::string("DROP TABLE IF EXISTS ") + table).c_str(), "cannot clear the state");
+  }
+  conn.ExecScript(kSchema, "cannot create the state");
+  std::random_device random;
+  const std::int64_t generation = (std::int64_t{random()} << 20) ^ random();
+  conn.Prepare("INSERT INTO meta(key, value) VALUES('profile', ?)").BindAll(profileText).Run();
+  conn.Prepare("INSERT INTO meta(key, value) VALUES('generation', ?)").BindAll(generation).Run();
+  conn.Prepare("INSERT INTO meta(key, value) VALUES('next_object_id', 2)").Run();
+  for (const auto& name : profile.predefinedObjects) {
+    conn.Prepare(
+            "INSERT INTO objects(id, name, predefined) "
+            "VALUES((SELECT value FROM meta WHERE key='next_object_id'), ?, 1)")
+        .BindAll(name)
+        .Run();
+    conn.Prepare("UPDATE meta SET value = value + 1 WHERE key='next_object_id'").Run();
+  }
+  conn.ExecScript("COMMIT", "cannot commit");
+  guard.done = true;
+}
+
+std::optional<FaultHit> TakeFault(const std::string& op, bool kernelCall,
+                                  const std::vector<std::string>& args) {
+  {
+    Txn probe(Txn::kRead);
+    if (!probe.Query("SELECT 1 FROM faults WHERE operation=? AND kernel=? LIMIT 1", op,
+                     kernelCall ? 1 : 0)
+             .Step()) {
+      return std::nullopt;
+    }
+  }
+  Txn txn(Txn::kWrite);
+  std::optional<FaultHit> hit;
+  std::int64_t id = 0;
+  std::optional<std::int64_t> times;
+  {
+    Stmt s = txn.Query(
+        "SELECT id, message, errnum, status, match, times FROM faults "
+        "WHERE operation=? AND kernel=? ORDER BY id",
+        op, kernelCall ? 1 : 0);
+    while (s.Step()) {
+      if (!s.IsNull(4)) {
+        const std::string match = s.Text(4);
+        bool found = false;
+        for (const auto& arg : args) found = found || arg == match;
+        if (!found) continue;
+      }
+      hit = FaultHit{s.Text(1), std::nullopt, std::nullopt};
+      if (!s.IsNull(2)) hit->errnum = static_cast<int>(s.Int(2));
+      if (!s.IsNull(3)) hit->status = static_cast<std::uint32_t>(s.Int(3));
+      id = s.Int(0);
+      if (!s.IsNull(5)) times = s.Int(5);
+      break;
+    }
+  }
+  if (!hit) return std::nullopt;
+  if (times) {
+    if (*times <= 1) {
+      txn.Exec("DELETE FROM faults WHERE id=?", id);
+    } else {
+      txn.Exec("UPDATE faults SET times=times-1 WHERE id=?", id);
+    }
+  }
+  txn.Commit();
+  return hit;
+}
+
+void ControlFault(const std::string& op, const std::vector<std::string>& args) {
+  if (auto hit = TakeFault(op, false, args)) throw HostCtl::Lib::HostCtlException(hit->message);
+}
+
+std::string Join(const std::vector<std::string>& words) {
+  std::string line;
+  for (const auto& word : words) {
+    if (!line.empty()) line += ' ';
+    line += word;
+  }
+  return line;
+}
+
+const char* GrantWord(bool grant) { return grant ? "grant" : "revoke"; }
+
+}  // namespace State
+
+void Init(const std::string& profilePath) {
+  std::string text;
+  std::string origin = "(built-in default)";
+  if (profilePath.empty()) {
+    text = std::string(kDefaultProfile);
+  } else {
+    origin = profilePath;
+    std::FILE* file = std::fopen(profilePath.c_str(), "rb");
+    if (file == nullptr) {
+      throw HostCtl::Lib::HostCtlException("Bad host profile " + profilePath +
+                                           ": cannot read the file");
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  }
+  const Profile profile = ParseProfile(text, origin);
+  State::Reset(text, profile);
+}
+
+std::vector<std::string> Journal() {
+  State::Txn txn(State::Txn::kRead);
+  std::vector<std::string> lines;
+  State::Stmt s = txn.Query("SELECT line FROM journal ORDER BY seq");
+  while (s.Step()) lines.push_back(s.Text(0));
+  return lines;
+}
+
+std::vector<KlogLine> KernelLog() {
+  State::Txn txn(State::Txn::kRead);
+  std::vector<KlogLine> lines;
+  State::Stmt s = txn.Query("SELECT tag, text FROM klog ORDER BY seq");
+  while (s.Step()) lines.push_back({s.Text(0), s.Text(1)});
+  return lines;
+}
+
+void AddFault(const Fault& fault) {
+  if (fault.operation.empty()) throw HostCtl::Lib::HostCtlException("A fault needs an operation");
+  if (fault.times && *fault.times < 1) {
+    throw HostCtl::Lib::HostCtlException("A fault's times must be at least 1");
+  }
+  const bool kernel = fault.errnum.has_value() || fault.status.has_value();
+  std::optional<int> errnum = fault.errnum;
+  std::optional<std::int64_t> status;
+  if (kernel) {
+    if (!errnum) errnum = EPERM;
+    status = fault.status.value_or(0xBAD0001u);
+  }
+  State::Txn txn(State::Txn::kWrite);
+  txn.Exec(
+      "INSERT INTO faults(operation, kernel, message, errnum, status, match, times) "
+      "VALUES(?, ?, ?, ?, ?, ?, ?)",
+      fault.operation, kernel ? 1 : 0, fault.message, errnum, status, fault.match, fault.times);
+  txn.Commit();
+}
+
+void ClearFaults() {
+  State::Txn txn(State::Txn::kWrite);
+  txn.Exec("DELETE FROM faults");
+  txn.Commit();
+}
+
+}  // namespace HostSim
