@@ -23,15 +23,16 @@ struct Sandbox {
 };
 
 inline Sandbox& Get() {
-  static Sandbox sandbox = [] {
-    Sandbox made;
+  static Sandbox sandbox;
+  static const bool entered = [] {
     try {
-      HostSim::EnterHostRoot(made.dir.str());
+      HostSim::EnterHostRoot(sandbox.dir.str());
     } catch (const HostCtl::Lib::HostCtlException& failure) {
-      made.error = failure.what();
+      sandbox.error = failure.what();
     }
-    return made;
+    return true;
   }();
+  static_cast<void>(entered);
   return sandbox;
 }
 
