@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,10 +22,13 @@ class DomainTest : public TestSupport::SimulatedHostTest {
     SimulatedHostTest::SetUp();
     iface_ = std::make_unique<HyxCtl::Security::HyxAccessInterfaceImpl>();
     appId_ = iface_->CreateDomain("appDom", HYXACCESS_QSI_DEFDOM_NONE);
-    journalStart_ = HostSim::Journal().size();
+    Mark();
   }
 
-  // Kernel writes accepted since SetUp.
+  // From here on NewJournal() starts.
+  void Mark() { journalStart_ = HostSim::Journal().size(); }
+
+  // Kernel writes accepted since SetUp or the last Mark().
   std::vector<std::string> NewJournal() const {
     const auto all = HostSim::Journal();
     return {all.begin() + static_cast<std::ptrdiff_t>(journalStart_), all.end()};
@@ -43,6 +47,21 @@ inline SecPolicy::ParsedPolicyFile Lines(
   SecPolicy::ParsedPolicyFile parsed;
   for (const auto& [number, text] : lines) parsed[number] = SecPolicy::ParsePolicyLine(text);
   return parsed;
+}
+
+// Makes the simulated library's `operation` throw `message` (or, with an
+// errno, the kernel call of that name refuse), for calls naming `match`.
+inline void AddFault(const std::string& operation, const std::string& message,
+                     std::optional<std::string> match = std::nullopt,
+                     std::optional<int> times = std::nullopt,
+                     std::optional<int> errnum = std::nullopt) {
+  HostSim::Fault fault;
+  fault.operation = operation;
+  fault.message = message;
+  fault.match = std::move(match);
+  fault.times = times;
+  fault.errnum = errnum;
+  HostSim::AddFault(fault);
 }
 
 // The first word of each journal line.

@@ -102,7 +102,7 @@ TEST_F(DomainLoadingTest, ConstraintFailureKeepsTheDomainOutOfTheKernel) {
 TEST_F(DomainLoadingTest, RefusedDomainDoesNotStopTheOthers) {
   scratch_.Write("domains/a", "-s read grant\n-s write grant\n");
   scratch_.Write("domains/b", "-s open grant\n");
-  HostSim::AddFault({.operation = "SetSyscallRule", .message = "full", .match = "read"});
+  AddFault("SetSyscallRule", "full", "read");
   TestSupport::Capture([&] { EXPECT_EQ("Failure in domain policy", Load(Dir())); });
   EXPECT_EQ((Texts{"Parsed all domain names", "Domain policies parsed and syntax validated",
                    "Constraints check for domain policies succeeded",
@@ -117,7 +117,7 @@ TEST_F(DomainLoadingTest, RefusedDomainDoesNotStopTheOthers) {
 TEST_F(DomainLoadingTest, UncreatableDomainEndsTheLoadBeforeParsing) {
   scratch_.Write("domains/a", "-s read grant\n");
   scratch_.Write("domains/b", "-s read grant\n");
-  HostSim::AddFault({.operation = "CreateDomain", .message = "no room", .match = "b"});
+  AddFault("CreateDomain", "no room", "b");
   EXPECT_EQ("no room", Load(Dir()));
   EXPECT_TRUE(KernelLogTexts().empty());
   EXPECT_EQ(Texts{"CreateDomain"}, Operations(NewJournal()));

@@ -42,7 +42,7 @@ TEST_F(DomainTest, WritesSetsInKeywordOrderNotLineOrder) {
 }
 
 TEST_F(DomainTest, RefusedRuleStopsTheWriteAndKeepsEarlierRules) {
-  HostSim::AddFault({.operation = "SetSyscallRule", .match = "write", .times = 1});
+  AddFault("SetSyscallRule", "simulated failure", "write", 1);
   DomainPolicy policy("appDom", appId_);
   auto lines = Lines({{1, "-u tmpFile bind grant"},
                       {2, "-s read grant"},
@@ -90,7 +90,7 @@ TEST_F(DomainTest, ParamArgumentsAreJudgedByTheConstraintCheck) {
 }
 
 TEST_F(DomainTest, ConstraintCheckConsultsTheLibraryWithoutParamRules) {
-  HostSim::AddFault({.operation = "CheckCapabilityParamRuleConstraints", .message = "busy"});
+  AddFault("CheckCapabilityParamRuleConstraints", "busy");
   DomainPolicy policy("appDom", appId_);
   EXPECT_EQ("Policy constraint error for domain: appDom : busy",
             Failure([&] { policy.CheckPolicyConstraints(iface()); }));
@@ -134,7 +134,7 @@ TEST_F(DomainTest, UnreadableSetIsReportedAndTheOthersPrinted) {
   auto lines = Lines({{1, "-s read grant"}, {2, "-c kill grant"}});
   written.ProcessParsedPolicyFile(iface(), lines);
   written.SetPolicy(iface());
-  HostSim::AddFault({.operation = "GetCapabilityRules", .message = "cannot read"});
+  AddFault("GetCapabilityRules", "cannot read");
 
   DomainPolicy read("appDom", appId_);
   const auto output = TestSupport::Capture([&] {

@@ -105,7 +105,7 @@ TEST_F(FilePathSetTest, BadLettersFailBareAndStopTheWrite) {
 }
 
 TEST_F(FilePathSetTest, RefusedBatchNamesDomainAndLine) {
-  HostSim::AddFault({.operation = "AddFilePolicyBatch", .errnum = EACCES, .match = "/b"});
+  AddFault("AddFilePolicyBatch", "", "/b", std::nullopt, EACCES);
   try {
     Write({{2, "-r /a r"}, {4, "-r /b r"}, {6, "-r /c r"}});
     FAIL();

@@ -109,6 +109,7 @@ INSTANTIATE_TEST_SUITE_P(AllRuleTypes, RuleRoundTripTest, testing::ValuesIn(kGoo
 
 TEST_F(DomainTest, TransitionTargetIdIsResolvedWhenParsed) {
   const auto vmId = iface().CreateDomain("vmDom", HYXACCESS_QSI_DEFDOM_NONE);
+  Mark();
   DomainPolicy policy("appDom", appId_);
   auto lines = Lines({{2, "-d tmpFile vmDom exec grant"}, {3, "-d tmpFile appDom exec revoke"}});
   policy.ProcessParsedPolicyFile(iface(), lines);
