@@ -1,0 +1,47 @@
+#include <gmock/gmock.h>
+
+#include <string>
+#include <vector>
+
+#include "hostsim/admin.h"
+#include "tests/support/sim_fixture.h"
+
+namespace {
+
+using TestSupport::KernelLogTexts;
+using TestSupport::RunTool;
+using ::testing::Contains;
+
+class LabelCliTest : public TestSupport::SimulatedHostTest {};
+
+TEST_F(LabelCliTest, LoadObjectsReportsTheBadLineAndFails) {
+  const std::string file = scratch_.Write("objects/main", "first\nsecond\nthird fourth\nfifth\n");
+  const auto result = RunTool("secpolicy", {"load-objects", scratch_.str() + "/objects"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Error: " + file + ":3 : cannot define more than one object per line\n" +
+                            "Error: Error in parsing some object files\n" +
+                            "Error: Failure in object policy\n");
+  EXPECT_THAT(KernelLogTexts(), Contains("Objects defined and obsolete objects removed"));
+  EXPECT_EQ(HostSim::Journal().back(), "AddLabels 1 first second");
+}
+
+TEST_F(LabelCliTest, RecursiveSetThenGet) {
+  const std::string tree = scratch_.MakeDir("tree");
+  scratch_.Write("tree/sub/file", "");
+  HostSim::InitFileLabel(tree, true);
+
+  auto result = RunTool("secpolicy", {"label", "set", "--recursive", tree, "logFile"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  result = RunTool("secpolicy", {"label", "get", tree + "/sub/file"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "logFile\n");
+
+  const std::string bare = scratch_.Write("bare", "");
+  result = RunTool("secpolicy", {"label", "get", bare});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: Unable to get file label for file " + bare + ":No data available\n");
+  EXPECT_EQ(RunTool("secpolicy", {"label", "set", bare}).status, 2);
+}
+
+}  // namespace
