@@ -4,7 +4,7 @@
 //
 // How: in a new mount namespace (all mounts made private) a tmpfs becomes
 // the new root T, mounted over /tmp (the real /tmp stays reachable through
-// a descriptor opened beforehand). Every top-level entry of / reappears in
+// a detached copy of its mount tree). Every top-level entry of / reappears in
 // T: directories and files bind-mounted recursively from the real ones,
 // symbolic links copied. T/etc is an overlay of the real /etc with a
 // throw-away upper layer (or, where overlays are unavailable, a tmpfs of
@@ -105,19 +105,23 @@ class HostRootBuilder {
     }
     Mount("none", "/", nullptr, MS_REC | MS_PRIVATE);
 
-    // The real /tmp, reachable after the new root covers it.
-    const int realTmp = open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (realTmp < 0) Fail("open /tmp", errno);
-    const std::string realTmpPath = "/proc/self/fd/" + std::to_string(realTmp);
+    // The new root covers /tmp; a detached copy of the real /tmp tree, taken
+    // first, goes back in at T/tmp (a bind taken later would include T).
     const std::string top = "/tmp";
+    const int realTmp = open_tree(AT_FDCWD, "/tmp", OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE);
+    if (realTmp < 0) Fail("clone /tmp", errno);
     Mount("hostsim-root", top, "tmpfs", MS_NOSUID, "mode=0755");
 
     for (const auto& item : fs::directory_iterator("/", error)) {
       const std::string name = item.path().filename().string();
-      if (name == "etc") continue;
-      Mirror("/", top, name, name == "tmp" ? realTmpPath : "/" + name);
+      if (name == "etc" || name == "tmp") continue;
+      Mirror("/", top, name, "/" + name);
     }
     if (error) Fail("read /", error.value());
+    MakeDir(top + "/tmp");
+    if (move_mount(realTmp, "", AT_FDCWD, (top + "/tmp").c_str(), MOVE_MOUNT_F_EMPTY_PATH) != 0) {
+      Fail("move the real /tmp into place", errno);
+    }
     close(realTmp);
 
     BuildEtc(top);

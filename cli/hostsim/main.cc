@@ -1,2 +1,196 @@
-// hostsim: sets up and inspects the simulated host.
-int main() { return 0; }
+// hostsim: sets up, inspects and breaks the simulated host.
+// Exit status: 0 success, 1 when the operation fails ("Error: <text>" on
+// standard error), 2 for a usage error.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hostsim/admin.h"
+#include "platform/host_ctl_exception.h"
+
+namespace {
+
+constexpr const char* kFooter =
+    "Environment:\n"
+    "  HOSTSIM_STATE   path of the simulated host's state database\n"
+    "                  (default $HOME/.local/state/hostsim/state.db)\n"
+    "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)";
+
+std::uint32_t ParseNumber(const std::string& text, const char* what) {
+  try {
+    std::size_t used = 0;
+    const unsigned long value = std::stoul(text, &used, 0);
+    if (used == text.size() && value <= 0xFFFFFFFFul) return static_cast<std::uint32_t>(value);
+  } catch (const std::exception&) {
+  }
+  throw CLI::ValidationError(std::string(what) + ": not a 32-bit number: " + text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"hostsim: set up, inspect and break the simulated host"};
+  app.footer(kFooter);
+  app.require_subcommand(1);
+  std::function<void()> action;
+
+  auto* init = app.add_subcommand("init", "Create a fresh state (replaces the current one)");
+  std::string profile;
+  init->add_option("--profile", profile, "Host profile (JSON); default: the built-in profile")
+      ->check(CLI::ExistingFile);
+  init->callback([&] { action = [&] { HostSim::Init(profile); }; });
+
+  auto* log = app.add_subcommand("log", "Print the kernel log, oldest first: tag, space, text");
+  log->callback([&] {
+    action = [] {
+      for (const auto& line : HostSim::KernelLog()) std::cout << line.tag << ' ' << line.text << '\n';
+    };
+  });
+
+  auto* journal = app.add_subcommand("journal", "Print the journal of accepted kernel writes");
+  journal->callback([&] {
+    action = [] {
+      for (const auto& line : HostSim::Journal()) std::cout << line << '\n';
+    };
+  });
+
+  auto* option = app.add_subcommand("option", "Set or remove an advanced option");
+  option->require_subcommand(1);
+  std::string optionPath, optionText;
+  std::int32_t optionValue = 0;
+  auto* optionSet = option->add_subcommand("set", "Set an integer option");
+  optionSet->add_option("PATH", optionPath, "Option path")->required();
+  optionSet->add_option("INT", optionValue, "Value")->required();
+  optionSet->callback([&] { action = [&] { HostSim::SetIntegerOption(optionPath, optionValue); }; });
+  auto* optionString = option->add_subcommand("set-string", "Set a string option");
+  optionString->add_option("PATH", optionPath, "Option path")->required();
+  optionString->add_option("TEXT", optionText, "Value")->required();
+  optionString->callback([&] { action = [&] { HostSim::SetStringOption(optionPath, optionText); }; });
+  auto* optionUnset = option->add_subcommand("unset", "Remove an option");
+  optionUnset->add_option("PATH", optionPath, "Option path")->required();
+  optionUnset->callback([&] { action = [&] { HostSim::UnsetOption(optionPath); }; });
+
+  auto* config = app.add_subcommand("config", "Domain settings of the configuration store");
+  config->require_subcommand(1);
+  std::string configDomain, configKey, configValue;
+  auto* configSet = config->add_subcommand("set", "Set a value of a domain's settings");
+  configSet->add_option("DOMAIN", configDomain, "Domain name")->required();
+  configSet->add_option("KEY", configKey, "Key, for example enforcement_level")->required();
+  configSet->add_option("VALUE", configValue, "Value")->required();
+  configSet->callback(
+      [&] { action = [&] { HostSim::SetConfigValue(configDomain, configKey, configValue); }; });
+  auto* bootStatus = config->add_subcommand("boot-status", "Print a domain's boot status (true|false)");
+  bootStatus->add_option("DOMAIN", configDomain, "Domain name")->required();
+  bootStatus->callback([&] {
+    action = [&] { std::cout << (HostSim::GetBootStatus(configDomain) ? "true" : "false") << '\n'; };
+  });
+
+  auto* world = app.add_subcommand("world", "Worlds (running processes) of the simulated host");
+  world->require_subcommand(1);
+  int worldId = 0;
+  std::uint32_t worldDomain = 0;
+  auto* worldAdd = world->add_subcommand("add", "Run a world in a domain");
+  worldAdd->add_option("WORLD", worldId, "World id")->required();
+  worldAdd->add_option("DOMAINID", worldDomain, "Domain id")->required();
+  worldAdd->callback([&] { action = [&] { HostSim::AddWorld(worldId, worldDomain); }; });
+
+  auto* tardisk = app.add_subcommand("tardisk", "Tardisks of the in-memory root file system");
+  tardisk->require_subcommand(1);
+  std::string tardiskFile, tardiskName;
+  auto* tardiskMap = tardisk->add_subcommand("map", "Name the tardisk that provides FILE's inode");
+  tardiskMap->add_option("FILE", tardiskFile, "File")->required();
+  tardiskMap->add_option("NAME", tardiskName, "Tardisk name (no folder)")->required();
+  tardiskMap->callback([&] { action = [&] { HostSim::MapTardisk(tardiskFile, tardiskName); }; });
+
+  auto* labelInit = app.add_subcommand("label-init", "Give files the initial label a new file gets");
+  bool recursive = false;
+  std::vector<std::string> labelPaths;
+  labelInit->add_flag("--recursive,-r", recursive, "Whole trees, not following symbolic links");
+  labelInit->add_option("PATH", labelPaths, "Files or folders")->required();
+  labelInit->callback([&] {
+    action = [&] {
+      for (const auto& path : labelPaths) HostSim::InitFileLabel(path, recursive);
+    };
+  });
+
+  auto* label = app.add_subcommand("label", "Kernel labels");
+  label->require_subcommand(1);
+  std::string labelName;
+  bool domainLabel = false;
+  auto* invalidate = label->add_subcommand("invalidate", "Mark a label as invalid");
+  invalidate->add_option("NAME", labelName, "Label name")->required();
+  invalidate->add_flag("--domain", domainLabel, "A domain label (default: an object label)");
+  invalidate->callback([&] {
+    action = [&] {
+      HostSim::InvalidateLabel(labelName, domainLabel ? HYXACCESS_LABEL_DOMAIN : HYXACCESS_LABEL_OBJECT);
+    };
+  });
+
+  auto* fail = app.add_subcommand(
+      "fail",
+      "Make an operation fail (\"fail clear\" removes every fault). Without --errno or "
+      "--status it is the control-library operation of that name, which throws the message; "
+      "with either, the kernel call of that name, which returns them.");
+  std::string failOperation, failMessage = "simulated failure", failStatus, failMatch;
+  std::optional<int> failErrno, failTimes;
+  fail->add_option("OPERATION", failOperation, "Operation or kernel call name, or clear")->required();
+  fail->add_option("--message", failMessage, "Text of the thrown exception");
+  fail->add_option("--errno", failErrno, "Error number of the kernel call (default EPERM)");
+  fail->add_option("--status", failStatus, "Status of the kernel call (default 0xBAD0001)");
+  fail->add_option("--match", failMatch, "Only calls with an argument equal to this text");
+  fail->add_option("--times", failTimes, "Only the next N matching calls")->check(CLI::PositiveNumber);
+  fail->callback([&] {
+    HostSim::Fault fault;
+    fault.operation = failOperation;
+    fault.message = failMessage;
+    fault.errnum = failErrno;
+    if (!failStatus.empty()) fault.status = ParseNumber(failStatus, "--status");
+    if (!failMatch.empty()) fault.match = failMatch;
+    fault.times = failTimes;
+    action = [fault] {
+      if (fault.operation == "clear") {
+        HostSim::ClearFaults();
+      } else {
+        HostSim::AddFault(fault);
+      }
+    };
+  });
+
+  auto* run = app.add_subcommand(
+      "run",
+      "Run COMMAND where ROOT/etc/norvane stands at /etc/norvane and ROOT/tardisks at "
+      "/tardisks (a private mount namespace; needs root or CAP_SYS_ADMIN)");
+  std::string root;
+  std::vector<std::string> command;
+  run->add_option("--root", root, "Folder holding etc/norvane and tardisks")->required();
+  run->add_option("COMMAND", command, "Command and its arguments, after --")->required();
+  run->callback([&] {
+    action = [&] {
+      HostSim::EnterHostRoot(root);
+      std::vector<char*> args;
+      for (auto& word : command) args.push_back(word.data());
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
+      throw HostCtl::Lib::HostCtlException("cannot run " + command[0] + ": " + std::strerror(errno));
+    };
+  });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  try {
+    if (action) action();
+  } catch (const HostCtl::Lib::HostCtlException& e) {
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}
