@@ -1,6 +1,9 @@
 // The domain commands of the secpolicy tool, run as a separate process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "hostsim/admin.h"
 #include "platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"
