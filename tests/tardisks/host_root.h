@@ -6,19 +6,42 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <string>
 
 #include "hostsim/admin.h"
 #include "platform/host_ctl_exception.h"
-#include "tests/support/sim_fixture.h"
 
 namespace HostRoot {
 
 namespace fs = std::filesystem;
 
+// The root lives in the build tree rather than in /tmp, which the host root
+// itself covers.
+class RootDir {
+ public:
+  RootDir() {
+    const fs::path parent = fs::path(SECPOLICY_BIN_DIR).parent_path() / "test-host-roots";
+    fs::create_directories(parent);
+    std::string pattern = (parent / "root-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~RootDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  RootDir(const RootDir&) = delete;
+  RootDir& operator=(const RootDir&) = delete;
+  const std::string& str() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 struct Sandbox {
-  TestSupport::ScratchDir dir;
+  RootDir dir;
   std::string error;  // why the root could not be entered; empty when it was
 };
 
