@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "domains/domain_policy.h"
-#include "platform/host_ctl_exception.h"
 #include "tests/domains/domain_fixture.h"
 
 namespace DomainTests {
@@ -11,92 +10,76 @@ namespace {
 
 using SecPolicy::DomainPolicy;
 
-std::string Failure(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const HostCtl::Lib::HostCtlException& failure) {
-    return failure.what();
+class DomainPolicyTest : public DomainTest {
+ protected:
+  // A policy for appDom holding the given lines.
+  std::unique_ptr<DomainPolicy> Parsed(const std::vector<std::pair<unsigned, std::string>>& lines) {
+    auto policy = std::make_unique<DomainPolicy>("appDom", appId_);
+    auto parsed = Lines(lines);
+    policy->ProcessParsedPolicyFile(iface(), parsed);
+    return policy;
   }
-  return "no failure";
-}
-
-// One line of every type, in the reverse of the keyword order.
-const std::vector<std::pair<unsigned int, std::string>> kEveryType = {
-    {1, "-u tmpFile connect grant"}, {2, "-s read grant"},
-    {3, "-r /no/such rw"},           {4, "-p ioctl tty revoke"},
-    {5, "-f tmpFile tmpFile file grant"}, {6, "-d tmpFile appDom exec grant"},
-    {7, "-c kill revoke"},           {9, "-a tmpFile read grant"},
 };
 
-TEST_F(DomainTest, WritesSetsInKeywordOrderNotLineOrder) {
-  DomainPolicy policy("appDom", appId_);
-  auto lines = Lines(kEveryType);
-  policy.ProcessParsedPolicyFile(iface(), lines);
-  policy.CheckPolicyConstraints(iface());
-  policy.SetPolicy(iface());
-  EXPECT_EQ((std::vector<std::string>{"SetObjectAccessRule", "SetCapabilityRule",
-                                      "SetDomTransRule", "SetFileCreationRule",
-                                      "SetCapabilityParamRule", "AddFilePolicyBatch",
-                                      "SetSyscallRule", "SetUnixSockCreationRule"}),
-            Operations(NewJournal()));
-}
+// One line of every type, in the reverse of the keyword order.
+const std::vector<std::pair<unsigned, std::string>> kEveryType = {
+    {1, "-u tmpFile connect grant"}, {2, "-s read grant"}, {3, "-r /no/such rw"},
+    {4, "-p ioctl tty revoke"}, {5, "-f tmpFile tmpFile file grant"},
+    {6, "-d tmpFile vmDom exec grant"}, {7, "-c kill revoke"}, {9, "-a tmpFile read grant"}};
 
-TEST_F(DomainTest, RefusedRuleStopsTheWriteAndKeepsEarlierRules) {
-  AddFault("SetSyscallRule", "simulated failure", "write", 1);
-  DomainPolicy policy("appDom", appId_);
-  auto lines = Lines({{1, "-u tmpFile bind grant"},
-                      {2, "-s read grant"},
-                      {3, "-s write grant"},
-                      {4, "-s open grant"},
-                      {5, "-a tmpFile read grant"}});
-  policy.ProcessParsedPolicyFile(iface(), lines);
-  EXPECT_EQ("Error in setting policy for domain: appDom: 3 : simulated failure",
-            Failure([&] { policy.SetPolicy(iface()); }));
-  const std::string app = std::to_string(appId_) + " appDom ";
-  EXPECT_EQ((std::vector<std::string>{"SetObjectAccessRule " + app + "tmpFile read grant",
-                                      "SetSyscallRule " + app + "read grant"}),
+TEST_F(DomainPolicyTest, WritesSetsInKeywordOrderWithTargetsResolvedAtParse) {
+  const auto vmId = std::to_string(iface().CreateDomain("vmDom", HYXACCESS_QSI_DEFDOM_NONE));
+  Mark();
+  auto policy = Parsed(kEveryType);
+  policy->CheckPolicyConstraints(iface());
+  policy->SetPolicy(iface());
+  EXPECT_EQ((Texts{"SetObjectAccessRule " + app_ + "tmpFile read grant",
+                   "SetCapabilityRule " + app_ + "kill revoke",
+                   "SetDomTransRule " + app_ + "tmpFile vmDom " + vmId + " exec grant",
+                   "SetFileCreationRule " + app_ + "tmpFile tmpFile file grant",
+                   "SetCapabilityParamRule " + app_ + "ioctl tty revoke",
+                   "AddFilePolicyBatch 0 " + std::to_string(appId_) + " 1 /no/such 0x3",
+                   "SetSyscallRule " + app_ + "read grant",
+                   "SetUnixSockCreationRule " + app_ + "tmpFile connect grant"}),
             NewJournal());
 }
 
-TEST_F(DomainTest, BadLineKeepsTheRulesBeforeItAndReadsNoFurther) {
-  DomainPolicy policy("appDom", appId_);
+TEST_F(DomainPolicyTest, RefusedRuleEndsTheWriteAndEarlierRulesStay) {
+  AddFault("SetSyscallRule", "full", "write");
+  auto policy = Parsed({{1, "-u tmpFile bind grant"}, {2, "-s read grant"},
+                        {3, "-s write grant"}, {4, "-s open grant"}, {5, "-a tmpFile read grant"}});
+  EXPECT_EQ("Error in setting policy for domain: appDom: 3 : full",
+            Failure([&] { policy->SetPolicy(iface()); }));
+  EXPECT_EQ((Texts{"SetObjectAccessRule " + app_ + "tmpFile read grant",
+                   "SetSyscallRule " + app_ + "read grant"}),
+            NewJournal());
+}
+
+TEST_F(DomainPolicyTest, BadLineKeepsEarlierRulesAndReadsNoFurther) {
+  auto policy = std::make_unique<DomainPolicy>("appDom", appId_);
   auto lines = Lines({{3, "-s read grant"}, {5, "-x read grant"}, {6, "-s write grant"}});
-  EXPECT_EQ("Error in parsing policy for domain: appDom: 5 : invalid policy rule type (-x)",
-            Failure([&] { policy.ProcessParsedPolicyFile(iface(), lines); }));
-  policy.SetPolicy(iface());
-  EXPECT_EQ(std::vector<std::string>{"SetSyscallRule " + std::to_string(appId_) +
-                                     " appDom read grant"},
-            NewJournal());
-}
+  Failure([&] { policy->ProcessParsedPolicyFile(iface(), lines); });
+  policy->SetPolicy(iface());
+  EXPECT_EQ(Texts{"SetSyscallRule " + app_ + "read grant"}, NewJournal());
 
-TEST_F(DomainTest, DomainWithErrorsWritesNothing) {
-  DomainPolicy policy("appDom", appId_);
-  auto lines = Lines({{1, "-s read grant"}});
-  policy.ProcessParsedPolicyFile(iface(), lines);
-  policy.hasErrors = true;
+  policy->hasErrors = true;
   EXPECT_EQ("Skipping the policy for domain appDom due to errors in the policy",
-            Failure([&] { policy.SetPolicy(iface()); }));
-  EXPECT_TRUE(NewJournal().empty());
+            Failure([&] { policy->SetPolicy(iface()); }));
+  EXPECT_EQ(1u, NewJournal().size());
 }
 
-TEST_F(DomainTest, ParamArgumentsAreJudgedByTheConstraintCheck) {
-  DomainPolicy policy("appDom", appId_);
-  auto lines = Lines({{1, "-p ioctl tty grant"}, {2, "-p ioctl floppy grant"}});
-  policy.ProcessParsedPolicyFile(iface(), lines);
-  EXPECT_EQ(
-      "Policy constraint error for domain: appDom : Parameter check ioctl does not take the "
-      "argument floppy",
-      Failure([&] { policy.CheckPolicyConstraints(iface()); }));
-}
-
-TEST_F(DomainTest, ConstraintCheckConsultsTheLibraryWithoutParamRules) {
+TEST_F(DomainPolicyTest, ParamArgumentsAreJudgedByTheConstraintCheck) {
+  auto policy = Parsed({{1, "-p ioctl tty grant"}, {2, "-p ioctl floppy grant"}});
+  EXPECT_EQ("Policy constraint error for domain: appDom : Parameter check ioctl does not take "
+            "the argument floppy",
+            Failure([&] { policy->CheckPolicyConstraints(iface()); }));
+  // The library is asked even when there are no parameter rules.
   AddFault("CheckCapabilityParamRuleConstraints", "busy");
-  DomainPolicy policy("appDom", appId_);
   EXPECT_EQ("Policy constraint error for domain: appDom : busy",
-            Failure([&] { policy.CheckPolicyConstraints(iface()); }));
+            Failure([&] { Parsed({})->CheckPolicyConstraints(iface()); }));
 }
 
-TEST_F(DomainTest, ParsePolicyNeedsAReadableFile) {
+TEST_F(DomainPolicyTest, ParsePolicyNeedsAReadableFile) {
   DomainPolicy policy("appDom", appId_);
   EXPECT_EQ("Policy file path has not been set for domain appDom",
             Failure([&] { policy.ParsePolicy(iface()); }));
@@ -105,21 +88,19 @@ TEST_F(DomainTest, ParsePolicyNeedsAReadableFile) {
             Failure([&] { policy.ParsePolicy(iface()); }));
 }
 
-TEST_F(DomainTest, ReadsBackAndPrintsInKeywordOrder) {
-  DomainPolicy written("appDom", appId_);
-  auto lines = Lines(kEveryType);
-  written.ProcessParsedPolicyFile(iface(), lines);
-  written.SetPolicy(iface());
-
+TEST_F(DomainPolicyTest, ReadsBackInKeywordOrderAndReportsUnreadableSets) {
+  iface().CreateDomain("vmDom", HYXACCESS_QSI_DEFDOM_NONE);
+  Parsed(kEveryType)->SetPolicy(iface());
+  AddFault("GetCapabilityRules", "cannot read");
   DomainPolicy read("appDom", appId_);
   const auto output = TestSupport::Capture([&] {
     read.ReadSystemPolicy(iface());
     read.PrintPolicy();
   });
+  EXPECT_EQ("Error: cannot read\n", output.err);
   EXPECT_EQ(
       "-a tmpFile read grant\n\n\n"
-      "-c kill revoke\n\n\n"
-      "-d tmpFile appDom exec grant\n\n\n"
+      "-d tmpFile vmDom exec grant\n\n\n"
       "-f tmpFile tmpFile file grant\n\n\n"
       "-p ioctl tty revoke\n\n\n"
       "-r /no/such rw\n\n\n"
@@ -127,22 +108,6 @@ TEST_F(DomainTest, ReadsBackAndPrintsInKeywordOrder) {
       "-u tmpFile connect grant\n\n\n"
       "\n",
       output.out);
-}
-
-TEST_F(DomainTest, UnreadableSetIsReportedAndTheOthersPrinted) {
-  DomainPolicy written("appDom", appId_);
-  auto lines = Lines({{1, "-s read grant"}, {2, "-c kill grant"}});
-  written.ProcessParsedPolicyFile(iface(), lines);
-  written.SetPolicy(iface());
-  AddFault("GetCapabilityRules", "cannot read");
-
-  DomainPolicy read("appDom", appId_);
-  const auto output = TestSupport::Capture([&] {
-    read.ReadSystemPolicy(iface());
-    read.PrintPolicy();
-  });
-  EXPECT_EQ("Error: cannot read\n", output.err);
-  EXPECT_EQ("-s read grant\n\n\n\n", output.out);
 }
 
 }  // namespace
