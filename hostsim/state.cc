@@ -3,12 +3,15 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "hostsim/admin.h"
 #include "platform/host_ctl_exception.h"
@@ -131,6 +134,7 @@ class Connection {
   void Close() {
     for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
     cache_.clear();
+    inUse_.clear();
     profile_.reset();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -140,13 +144,17 @@ class Connection {
 
   Stmt Prepare(const char* sql) {
     auto it = cache_.find(sql);
-    if (it != cache_.end()) return Stmt(*this, it->second);
+    if (it != cache_.end() && inUse_.insert(it->second).second) return Stmt(*this, it->second, false);
     sqlite3_stmt* stmt = nullptr;
     Check(sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr),
           std::string("cannot prepare ") + sql);
+    if (it != cache_.end()) return Stmt(*this, stmt, true);
     cache_.emplace(sql, stmt);
-    return Stmt(*this, stmt);
+    inUse_.insert(stmt);
+    return Stmt(*this, stmt, false);
   }
+
+  void Release(sqlite3_stmt* stmt) { inUse_.erase(stmt); }
 
   void ExecScript(const char* sql, const std::string& what) {
     Check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), what);
@@ -172,6 +180,7 @@ class Connection {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
+  std::unordered_set<sqlite3_stmt*> inUse_;
   std::optional<Profile> profile_;
   std::int64_t generation_ = 0;
 };
@@ -186,10 +195,14 @@ Connection& TheConnection() {
 }  // namespace
 
 Stmt::~Stmt() {
-  if (stmt_ != nullptr) {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
+  if (stmt_ == nullptr) return;
+  if (owned_) {
+    sqlite3_finalize(stmt_);
+    return;
   }
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  conn_->Release(stmt_);
 }
 
 void Stmt::Bind(int index, std::int64_t value) {
@@ -261,6 +274,12 @@ void Txn::Journal(const std::string& line) { Exec("INSERT INTO journal(line) VAL
 const Profile& Txn::profile() { return conn_.GetProfile(); }
 
 std::int64_t Txn::Changes() const { return sqlite3_changes64(conn_.db()); }
+
+void Forget() {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  conn.Close();
+}
 
 void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMissing) {
   Connection& conn = TheConnection();
@@ -379,6 +398,17 @@ void Init(const std::string& profilePath) {
     while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
   }
   const Profile profile = ParseProfile(text, origin);
+  // Whatever is at the path gets replaced, even a file that is no database.
+  const std::string path = StatePath();
+  if (std::FILE* old = std::fopen(path.c_str(), "rb"); old != nullptr) {
+    char header[16] = {};
+    const std::size_t got = std::fread(header, 1, sizeof header, old);
+    std::fclose(old);
+    if (got > 0 && std::memcmp(header, "SQLite format 3", got < 16 ? got : 16) != 0) {
+      State::Forget();
+      for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+    }
+  }
   State::Reset(text, profile);
 }
 

@@ -34,12 +34,16 @@ namespace HostSim::State {
 
 class Connection;
 
-// A cached prepared statement, bound and stepped through; reset when this
-// handle goes out of scope so the cache can hand it out again.
+// A prepared statement, bound and stepped through. A cached one is reset
+// when this handle goes out of scope so the cache can hand it out again; a
+// statement already in use hands out a private copy instead, finalised here.
 class Stmt {
  public:
-  Stmt(Connection& conn, sqlite3_stmt* stmt) : conn_(&conn), stmt_(stmt) {}
-  Stmt(Stmt&& other) noexcept : conn_(other.conn_), stmt_(other.stmt_) { other.stmt_ = nullptr; }
+  Stmt(Connection& conn, sqlite3_stmt* stmt, bool owned)
+      : conn_(&conn), stmt_(stmt), owned_(owned) {}
+  Stmt(Stmt&& other) noexcept : conn_(other.conn_), stmt_(other.stmt_), owned_(other.owned_) {
+    other.stmt_ = nullptr;
+  }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
   Stmt& operator=(Stmt&&) = delete;
@@ -78,6 +82,7 @@ class Stmt {
  private:
   Connection* conn_;
   sqlite3_stmt* stmt_;
+  bool owned_;
 };
 
 // One transaction on the process's connection. Rolled back unless
@@ -115,6 +120,9 @@ class Txn {
 // Recreates the state at StatePath() from a parsed profile. With
 // `onlyIfMissing`, leaves a state that another process created meanwhile.
 void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMissing = false);
+
+// Closes this process's connection (the next transaction reopens it).
+void Forget();
 
 // The forced failure (if any) that the next operation named `op` meets;
 // consumes one of its `times`. Called outside any transaction.
