@@ -245,4 +245,22 @@ TEST_F(HostServicesTest, HostRootShowsTheTestFoldersAndLeavesTheMachineAlone) {
   EXPECT_NE(access("/tardisks/one.tgz", F_OK), 0);
 }
 
+
+TEST_F(HostServicesTest, RunWithoutThePrivilegeSaysWhatIsMissing) {
+  if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is needed to drop the privilege";
+  const std::string command = "/usr/bin/setpriv --bounding-set=-sys_admin --inh-caps=-sys_admin -- " +
+                              std::string(SECPOLICY_BIN_DIR) + "/hostsim run --root " + scratch_.str() +
+                              " -- true 2>&1";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe.get()) != nullptr) output += buffer;
+  const int status = pclose(pipe.release());
+  if (output.find("setpriv") != std::string::npos) GTEST_SKIP() << output;
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_THAT(output, HasSubstr("Error: hostsim: cannot enter a private mount namespace (need root or "
+                                "CAP_SYS_ADMIN): "));
+}
+
 }  // namespace
