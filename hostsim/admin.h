@@ -1,6 +1,15 @@
 // Administration of the simulated host: what the `hostsim` tool and the tests
 // use to set up a simulated kernel, look into it and make it fail. The
 // library under test never includes this header.
+//
+// Where the simulated host's own choices are written down: the state, its
+// path and id numbering in state.h; domains and file policies in
+// kernel_state.h; the profile in profile.h; keyword messages, label rules
+// and the journal lines of the control library in access_interface.cc;
+// kernel call meanings, error numbers and their journal lines in
+// kernel_calls.cc; logging, options, configuration store and the sysinfo
+// record in host_services.cc; the admin operations' journal lines in
+// admin.cc; the private host root in host_root.cc.
 #pragma once
 
 #include <array>
@@ -16,12 +25,15 @@
 
 namespace HostSim {
 
-// Path of the state database: $HOSTSIM_STATE, or the default location.
+// Path of the state database: $HOSTSIM_STATE, or the default location
+// ($XDG_STATE_HOME/hostsim/state.db, else $HOME/.local/state/hostsim/state.db).
 std::string StatePath();
 
 // Creates a fresh state at StatePath() from a host profile (JSON file);
 // the built-in default profile when the path is empty. Replaces any state
-// that was there.
+// that was there (even a file that is no database). A bad profile throws
+// HostCtlException "Bad host profile <path>: <what is wrong>" and leaves the
+// state alone.
 void Init(const std::string& profilePath = "");
 
 // Accepted writes, oldest first: the operation's name, then its arguments,

@@ -18,7 +18,8 @@ namespace {
 constexpr const char* kFooter =
     "Environment:\n"
     "  HOSTSIM_STATE   path of the simulated host's state database\n"
-    "                  (default $HOME/.local/state/hostsim/state.db)\n"
+    "                  (default $XDG_STATE_HOME/hostsim/state.db, else\n"
+    "                  $HOME/.local/state/hostsim/state.db)\n"
     "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)";
 
 std::uint32_t ParseNumber(const std::string& text, const char* what) {
