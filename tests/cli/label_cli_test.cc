@@ -24,6 +24,14 @@ TEST_F(LabelCliTest, LoadObjectsReportsTheBadLineAndFails) {
                             "Error: Failure in object policy\n");
   EXPECT_THAT(KernelLogTexts(), Contains("Objects defined and obsolete objects removed"));
   EXPECT_EQ(HostSim::Journal().back(), "AddLabels 1 first second");
+
+  // A kernel failure is reported without its own text.
+  HostSim::Fault fault;
+  fault.operation = "AddLabels";
+  HostSim::AddFault(fault);
+  scratch_.Write("objects/main", "first\n");
+  const auto failed = RunTool("secpolicy", {"load-objects", scratch_.str() + "/objects"});
+  EXPECT_EQ(failed.err, "Error: Error in defining some objects\nError: Failure in object policy\n");
 }
 
 TEST_F(LabelCliTest, RecursiveSetThenGet) {

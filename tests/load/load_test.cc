@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 const std::string kPolicy = "/etc/norvane/secpolicy";
-const char kClosing[] = "There were some problems encountered in setting the policy";
 
 void WriteFile(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
@@ -50,19 +48,17 @@ class LoadTest : public TestSupport::SimulatedHostTest {
       WriteFile(kPolicy + "/domains/" + domain, "# no rules\n");
     }
     fs::create_directories(kPolicy + "/tardisks");
-    for (const char* tardisk : {"/tardisks/t1", "/tardisks/t2"}) {
-      WriteFile(tardisk, "archive");
-      HostSim::InitFileLabel(tardisk, false);
-    }
+    for (const char* tardisk : {"/tardisks/t1", "/tardisks/t2"}) WriteFile(tardisk, "archive");
     file_ = scratch_.Write("files/data", "");
+    HostSim::InitFileLabel("/tardisks", true);
     HostSim::InitFileLabel(file_, false);
     WriteFile(kPolicy + "/fileLabels/map", file_ + " systemFile\n");
   }
-  std::string Load(const std::string& dir = kPolicy) {
+  std::string Load() {
     std::string thrown;
     err_ = Capture([&] {
       try {
-        SecPolicy::LoadPolicy(dir);
+        SecPolicy::LoadPolicy(kPolicy);
       } catch (const HostCtlException& failure) {
         thrown = failure.what();
       }
@@ -80,42 +76,33 @@ class LoadTest : public TestSupport::SimulatedHostTest {
   HyxAccessInterfaceImpl iface_;
 };
 
-std::ptrdiff_t Position(const Strings& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) - lines.begin();
-}
-
 TEST_F(LoadTest, FullLoadRunsThePhasesInOrderAndSucceedsOnce) {
   EXPECT_EQ(Load(), "");
   EXPECT_EQ(err_, "");
-
   const Strings log = KernelLogTexts();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.front(), "Using policy dir " + kPolicy);
   EXPECT_EQ(log.back(), "System security policy has been set successfully");
   EXPECT_EQ(std::count(log.begin(), log.end(), log.back()), 1);
-  const Strings phases{"Objects defined and obsolete objects removed", "Domain policies set",
-                       "Set all the tardisk labels and policy",
-                       "Set all file labels"};
-  for (std::size_t i = 1; i < phases.size(); ++i) {
-    EXPECT_LT(Position(log, phases[i - 1]), Position(log, phases[i])) << phases[i];
+  // One line of each phase, in phase order.
+  auto at = log.begin();
+  for (const char* phase :
+       {"Objects defined and obsolete objects removed", "Domain policies set",
+        "Set all the tardisk labels and policy", "Set all file labels"}) {
+    at = std::find(at, log.end(), std::string(phase));
+    EXPECT_NE(at, log.end()) << phase;
   }
-  EXPECT_LT(Position(log, phases.back()), static_cast<std::ptrdiff_t>(log.size()));
-
   EXPECT_EQ(SecPolicy::GetGlobalVMDomain(), Id("globalVMDom"));
   EXPECT_EQ(SecPolicy::GetIOFilterDomain(), Id("ioFilterDom"));
   EXPECT_EQ(SecPolicy::GetDefaultTardiskDomain(), Id("appDom"));
   EXPECT_EQ(SecPolicy::GetDaemonFrameworkDomain(), Id("daemonFrameworkDom"));
   const Strings journal = HostSim::Journal();
   const std::string app = std::to_string(Id("appDom"));
-  for (const std::string& line :
-       {"SetGlobalVMDomain " + std::to_string(Id("globalVMDom")) + " globalVMDom",
-        "SetIoFilterDomain " + std::to_string(Id("ioFilterDom")) + " ioFilterDom",
-        "SetDaemonFrameworkDomain " + std::to_string(Id("daemonFrameworkDom")) +
-            " daemonFrameworkDom",
-        "SetDomTransRule " + std::to_string(Id("superDom")) + " superDom tardiskDefault appDom " +
-            app + " exec grant"}) {
-    EXPECT_THAT(journal, Contains(line));
+  for (const char* special : {"GlobalVMDomain", "IoFilterDomain", "DaemonFrameworkDomain"}) {
+    EXPECT_THAT(journal, Contains(HasSubstr(std::string("Set") + special + " "))) << special;
   }
+  EXPECT_THAT(journal, Contains("SetDomTransRule " + std::to_string(Id("superDom")) +
+                                " superDom tardiskDefault appDom " + app + " exec grant"));
   // The default tardisk domain needs no passage into itself.
   EXPECT_THAT(journal, Not(Contains(HasSubstr("SetDomTransRule " + app + " appDom"))));
   EXPECT_EQ(Label("/tardisks/t1"), "tardiskDefault");
@@ -124,7 +111,7 @@ TEST_F(LoadTest, FullLoadRunsThePhasesInOrderAndSucceedsOnce) {
 
 struct PhaseFailure {
   const char* name;
-  std::function<void(const std::string& scratch)> breakIt;
+  void (*breakIt)(const std::string& scratch);
   std::string reported;  // part of standard error
 };
 
@@ -132,7 +119,7 @@ class LoadPhaseFailureTest : public LoadTest, public ::testing::WithParamInterfa
 
 TEST_P(LoadPhaseFailureTest, LaterPhasesStillRun) {
   GetParam().breakIt(scratch_.str());
-  EXPECT_EQ(Load(), kClosing);
+  EXPECT_EQ(Load(), "There were some problems encountered in setting the policy");
   EXPECT_THAT(err_, HasSubstr(GetParam().reported));
   EXPECT_THAT(KernelLogTexts(), Not(Contains("System security policy has been set successfully")));
   EXPECT_THAT(HostSim::Journal(), Contains(HasSubstr("SetDaemonFrameworkDomain ")));
@@ -140,28 +127,24 @@ TEST_P(LoadPhaseFailureTest, LaterPhasesStillRun) {
   EXPECT_EQ(Label(file_), "systemFile");
 }
 
+void FailTemplate(const std::string&) {
+  HostSim::SetIntegerOption("/UserVars/CheckAccessTemplateEnabled", 1);
+  HostSim::Fault fault;
+  fault.operation = "CreateDomain";
+  fault.message = "no template today";
+  fault.match = "checkAccessTemplateDom";
+  HostSim::AddFault(fault);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Phases, LoadPhaseFailureTest,
     ::testing::Values(
         PhaseFailure{"objects", [](const std::string&) { fs::remove_all(kPolicy + "/objects"); },
                      "Error: Unable to open policy directory " + kPolicy + "/objects\n"},
-        PhaseFailure{"template",
-                     [](const std::string&) {
-                       HostSim::SetIntegerOption("/UserVars/CheckAccessTemplateEnabled", 1);
-                       HostSim::Fault fault;
-                       fault.operation = "CreateDomain";
-                       fault.message = "no template today";
-                       fault.match = "checkAccessTemplateDom";
-                       HostSim::AddFault(fault);
-                     },
-                     "no template today"},
-        PhaseFailure{"domains",
-                     [](const std::string&) { WriteFile(kPolicy + "/domains/superDom", "-z x\n"); },
+        PhaseFailure{"template", FailTemplate, "no template today"},
+        PhaseFailure{"domains", [](const std::string&) { WriteFile(kPolicy + "/domains/superDom", "-z x"); },
                      "Error: Failure in domain policy\n"},
-        PhaseFailure{"plugins",
-                     [](const std::string&) {
-                       WriteFile(kPolicy + "/domains/plugins/bad", "-z x\n");
-                     },
+        PhaseFailure{"plugins", [](const std::string&) { WriteFile(kPolicy + "/domains/plugins/p", "-z x"); },
                      "Error: Failure in domain policy\n"},
         PhaseFailure{"tardisks",
                      [](const std::string&) {
@@ -171,8 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "Error: Failure in setting tardisk policy\n"},
         PhaseFailure{"fileLabels",
                      [](const std::string& scratch) {
-                       std::ofstream(kPolicy + "/fileLabels/map", std::ios::app)
-                           << scratch << "/missing systemFile\n";
+                       std::ofstream(kPolicy + "/fileLabels/map", std::ios::app) << scratch << "/no systemFile";
                      },
                      "Error: Failure in file labels policy\n"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
@@ -200,14 +182,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LoadTest, EarlyLoadTakesOnlyDomainsFromItsDirectoryAndStopsAtAFailure) {
   const std::string early = scratch_.MakeDir("early");
-  std::string err = Capture([&] { SecPolicy::LoadPolicyEarly(early); }).err;
-  EXPECT_EQ(err, "Error: Unable to open policy directory " + early + "/domains\n");
+  EXPECT_EQ(Capture([&] { SecPolicy::LoadPolicyEarly(early); }).err,
+            "Error: Unable to open policy directory " + early + "/domains\n");
   EXPECT_NE(iface_.LookupLabel("appLabel", HYXACCESS_LABEL_OBJECT), 1u);
   EXPECT_EQ(Label(file_), "unlabeled");
 
   WriteFile(early + "/domains/earlyDom", "");
-  err = Capture([&] { SecPolicy::LoadPolicyEarly(early); }).err;
-  EXPECT_EQ(err, "");
+  EXPECT_EQ(Capture([&] { SecPolicy::LoadPolicyEarly(early); }).err, "");
   EXPECT_NE(Id("earlyDom"), 0u);
   EXPECT_EQ(Id("superDom"), 0u);
   EXPECT_EQ(Label(file_), "systemFile");

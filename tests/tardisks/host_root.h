@@ -1,11 +1,10 @@
 // The sandboxed host root of a test program: /etc/norvane and /tardisks are
 // this program's own folders, in a private mount namespace entered before
-// main (while there is one thread). Tests that need those fixed paths call
-// HostRoot::Fresh() and skip when the program lacks the privilege.
+// main, while there is one thread. The root lives in the build tree, not in
+// /tmp, which the host root covers with its own tree.
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <filesystem>
@@ -18,67 +17,42 @@ namespace HostRoot {
 
 namespace fs = std::filesystem;
 
-// The root lives in the build tree rather than in /tmp, which the host root
-// itself covers.
-class RootDir {
- public:
-  RootDir() {
+struct Sandbox {
+  Sandbox() {
     const fs::path parent = fs::path(SECPOLICY_BIN_DIR).parent_path() / "test-host-roots";
     fs::create_directories(parent);
     std::string pattern = (parent / "root-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    root = mkdtemp(pattern.data()) ? pattern : "";
+    try {
+      HostSim::EnterHostRoot(root);
+    } catch (const HostCtl::Lib::HostCtlException& failure) {
+      error = failure.what();
+    }
   }
-  ~RootDir() {
+  ~Sandbox() {
     std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
+    if (!root.empty()) fs::remove_all(root, ignored);
   }
-  RootDir(const RootDir&) = delete;
-  RootDir& operator=(const RootDir&) = delete;
-  const std::string& str() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-struct Sandbox {
-  RootDir dir;
-  std::string error;  // why the root could not be entered; empty when it was
+  std::string root;
+  std::string error;  // why the root could not be entered
 };
 
 inline Sandbox& Get() {
   static Sandbox sandbox;
-  static const bool entered = [] {
-    try {
-      HostSim::EnterHostRoot(sandbox.dir.str());
-    } catch (const HostCtl::Lib::HostCtlException& failure) {
-      sandbox.error = failure.what();
-    }
-    return true;
-  }();
-  static_cast<void>(entered);
   return sandbox;
 }
-
 inline const bool kEntered = (Get(), true);
 
-inline void ClearContents(const fs::path& dir) {
-  fs::create_directories(dir);
-  for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
-}
-
-// Empties /etc/norvane and /tardisks. Returns false (after GTEST_SKIP's
-// message) when there is no sandbox.
+// Empties /etc/norvane and /tardisks; false when there is no sandbox.
 inline bool Fresh() {
-  Sandbox& sandbox = Get();
-  if (!sandbox.error.empty()) return false;
-  ClearContents("/etc/norvane");
-  ClearContents("/tardisks");
+  if (!Get().error.empty()) return false;
+  for (const char* dir : {"/etc/norvane", "/tardisks"}) {
+    for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
+  }
   return true;
 }
 
 }  // namespace HostRoot
 
-#define REQUIRE_HOST_ROOT()                                                        \
-  do {                                                                             \
-    if (!HostRoot::Fresh()) GTEST_SKIP() << "no host root: " << HostRoot::Get().error; \
-  } while (0)
+#define REQUIRE_HOST_ROOT() \
+  if (!HostRoot::Fresh()) GTEST_SKIP() << "no host root: " << HostRoot::Get().error

@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -9,8 +10,8 @@
 
 #include "hostsim/admin.h"
 #include "labels/file_labels.h"
+#include "platform/file_label_attr.h"
 #include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
 #include "tardisks/default_tardisk_policy.h"
 #include "tardisks/tardisk_discovery.h"
 #include "tardisks/tardisk_exception_rules.h"
@@ -19,210 +20,23 @@
 
 namespace {
 
-using HostCtl::Lib::HostCtlException;
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 using Strings = std::vector<std::string>;
-using TestSupport::Capture;
-
 const std::string kPolicyDir = "/etc/norvane/secpolicy/tardisks";
 
 // Names of a directory in the order the file system yields them.
 Strings DirOrder(const std::string& dir) {
   Strings names;
   DIR* handle = opendir(dir.c_str());
-  while (const dirent* entry = handle ? readdir(handle) : nullptr) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  while (const dirent* entry = readdir(handle)) {
+    if (entry->d_name[0] != '.') names.push_back(entry->d_name);
   }
-  if (handle) closedir(handle);
+  closedir(handle);
   return names;
 }
 
-class TardiskTest : public TestSupport::SimulatedHostTest {
- protected:
-  void SetUp() override {
-    SimulatedHostTest::SetUp();
-    REQUIRE_HOST_ROOT();
-    for (const char* name : {"superDom", "daemonFrameworkDom", "appDom", "myDom"}) {
-      iface_.CreateDomain(name, HYXACCESS_QSI_DEFDOM_NONE);
-    }
-  }
-  std::string Tardisk(const std::string& name, bool initLabel = true) {
-    const std::string path = "/tardisks/" + name;
-    std::ofstream(path) << name;
-    if (initLabel) HostSim::InitFileLabel(path, false);
-    return path;
-  }
-  // A policy file; mapped to `tardisk` unless that is empty.
-  std::string Policy(const std::string& name, const std::string& text, const std::string& tardisk) {
-    std::filesystem::create_directories(kPolicyDir);
-    const std::string path = kPolicyDir + "/" + name;
-    std::ofstream(path) << text;
-    if (!tardisk.empty()) HostSim::MapTardisk(path, tardisk);
-    return path;
-  }
-  std::string Label(const std::string& path) { return SecPolicy::GetFileLabel(path, iface_); }
-  std::uint32_t Id(const std::string& domain) {
-    std::uint32_t id = 0;
-    iface_.FindDomain(domain, &id);
-    return id;
-  }
-  Strings Transitions() {
-    Strings lines;
-    for (const auto& line : HostSim::Journal()) {
-      if (line.rfind("SetDomTransRule ", 0) == 0) lines.push_back(line);
-    }
-    return lines;
-  }
-  HyxAccessInterfaceImpl iface_;
-};
-
-TEST_F(TardiskTest, ListsRegularFilesAndReportsTheRest) {
-  Tardisk("a");
-  Tardisk("b");
-  std::filesystem::create_directory("/tardisks/c");
-  std::list<std::string> tardisks;
-  const auto output = Capture([&] { SecPolicy::GetAllTardisks(tardisks); });
-  std::list<std::string> expected;
-  for (const auto& name : DirOrder("/tardisks")) {
-    if (name != "c") expected.push_back("/tardisks/" + name);
-  }
-  EXPECT_EQ(tardisks, expected);
-  EXPECT_EQ(output.err, "Error: Skipping directory c\n");
-}
-
-TEST_F(TardiskTest, FirstPolicyFileInDirectoryOrderClaimsItsTardisk) {
-  Tardisk("t1");
-  Tardisk("t2");
-  Tardisk("t3");
-  const std::string pA = Policy("pA", "", "t1");
-  const std::string pB = Policy("pB", "", "t1");
-  const std::string none = Policy("none", "", "");
-  const std::string ghost = Policy("ghost", "", "missing");
-  const Strings order = DirOrder(kPolicyDir);
-  const bool aFirst = std::find(order.begin(), order.end(), "pA") <
-                      std::find(order.begin(), order.end(), "pB");
-  const std::string winner = aFirst ? pA : pB;
-  const std::string loser = aFirst ? pB : pA;
-
-  SecPolicy::TardiskPolicyList policies;
-  std::list<std::string> defaults;
-  const auto output =
-      Capture([&] { SecPolicy::GetTardiskLists(kPolicyDir, policies.policies, defaults); });
-
-  Strings accepted;
-  for (const auto* policy : policies.policies) accepted.push_back(policy->path);
-  std::sort(accepted.begin(), accepted.end());
-  EXPECT_EQ(accepted, (Strings{ghost, winner}));
-  std::list<std::string> expectedDefaults;
-  for (const auto& name : DirOrder("/tardisks")) {
-    if (name != "t1") expectedDefaults.push_back("/tardisks/" + name);
-  }
-  EXPECT_EQ(defaults, expectedDefaults);
-  EXPECT_NE(output.err.find("Error: No backing tardisk for policy file " + none + "\n"),
-            std::string::npos);
-  EXPECT_NE(output.err.find("Error: More than one exception specification for tardisk "
-                            "/tardisks/t1\nError: Ignoring " + loser + "\n"),
-            std::string::npos);
-}
-
-TEST_F(TardiskTest, MissingPolicyDirectoryLeavesBothListsEmpty) {
-  Tardisk("t1");
-  SecPolicy::TardiskPolicyList policies;
-  std::list<std::string> defaults;
-  SecPolicy::GetTardiskLists(kPolicyDir, policies.policies, defaults);
-  EXPECT_TRUE(policies.policies.empty());
-  EXPECT_TRUE(defaults.empty());
-  EXPECT_EQ(TestSupport::KernelLogTexts(),
-            Strings{"Skipping tardisk policy as " + kPolicyDir + " does not exist"});
-}
-
-struct RuleCase {
-  std::string label;
-  std::string domain;
-  Strings launchDomains;  // those that get a transition
-};
-
-class TardiskRuleTest : public TardiskTest, public ::testing::WithParamInterface<RuleCase> {};
-
-TEST_P(TardiskRuleTest, LabelsTheTardiskAndWritesTransitions) {
-  const RuleCase& c = GetParam();
-  const std::string tardisk = Tardisk("t1");
-  SecPolicy::TardiskPolicy policy(Policy("p", "# mine\n-E " + c.label + " " + c.domain + "\n", "t1"));
-  SecPolicy::ParseAndSetTardiskPolicy({&policy}, iface_);
-
-  EXPECT_EQ(Label(tardisk), c.label);
-  Strings expected;
-  for (const auto& launch : c.launchDomains) {
-    expected.push_back("SetDomTransRule " + std::to_string(Id(launch)) + " " + launch + " " +
-                       c.label + " " + c.domain + " " + std::to_string(Id(c.domain)) +
-                       " exec grant");
-  }
-  EXPECT_EQ(Transitions(), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, TardiskRuleTest,
-    ::testing::Values(RuleCase{"systemBinary", "myDom", {"superDom", "daemonFrameworkDom", "appDom"}},
-                      // A launch domain equal to the target needs no passage.
-                      RuleCase{"systemBinary", "superDom", {"daemonFrameworkDom", "appDom"}},
-                      RuleCase{"unlabeled", "myDom", {}}));
-
-struct BadPolicyCase {
-  std::string text;
-  std::string errors;  // standard error; P stands for the policy file
-  std::string label;   // on the tardisk afterwards
-};
-
-class TardiskBadPolicyTest : public TardiskTest,
-                             public ::testing::WithParamInterface<BadPolicyCase> {};
-
-TEST_P(TardiskBadPolicyTest, ReportsAndStillAppliesWhatParsed) {
-  const BadPolicyCase& c = GetParam();
-  const std::string tardisk = Tardisk("t1");
-  const std::string path = Policy("p", c.text, "t1");
-  SecPolicy::TardiskPolicy policy(path);
-  std::string thrown;
-  const auto output = Capture([&] {
-    try {
-      SecPolicy::ParseAndSetTardiskPolicy({&policy}, iface_);
-    } catch (const HostCtlException& failure) {
-      thrown = failure.what();
-    }
-  });
-  std::string errors = c.errors;
-  for (std::size_t at; (at = errors.find("P:")) != std::string::npos;) errors.replace(at, 1, path);
-  EXPECT_EQ(output.err, errors);
-  EXPECT_EQ(thrown, "Failure in setting specified tardisk policy");
-  EXPECT_EQ(Label(tardisk), c.label);
-}
-
-const std::string kParseFailed = "Error: Error in parsing some tardisk policy files\n";
-const std::string kParsePrefix = "Error: Error in parsing policy for domain: P: ";
-
-INSTANTIATE_TEST_SUITE_P(
-    Failures, TardiskBadPolicyTest,
-    ::testing::Values(
-        BadPolicyCase{"-e systemBinary myDom\n",
-                      kParsePrefix + "1 : invalid tardisk policy rule type (-e)\n" + kParseFailed,
-                      "unlabeled"},
-        BadPolicyCase{"\n-E systemBinary\n",
-                      kParsePrefix + "2 : incorrect number of arguments for this rule type\n" +
-                          kParseFailed,
-                      "unlabeled"},
-        BadPolicyCase{"-E systemBinary noDom\n",
-                      kParsePrefix + "1 : Failed to fetch domain id for noDom\n" + kParseFailed,
-                      "unlabeled"},
-        BadPolicyCase{"-E systemBinary myDom\n-E logFile myDom\n",
-                      "Error: Only one rule of this type is allowed\n" + kParseFailed,
-                      "systemBinary"},
-        BadPolicyCase{"-E noLabel myDom\n",
-                      "Error: P:1 : Tardisk: /tardisks/t1 : Invalid label (noLabel) for file "
-                      "/tardisks/t1\nError: Error in setting some tardisk labels and policy\n",
-                      "unlabeled"}));
-
-// Records, in order, every transition written and every label looked up
-// (each label write starts with a lookup).
+// Records every transition written and every label looked up (each label
+// write starts with a lookup), in order.
 class RecordingInterface : public HyxAccessInterfaceImpl {
  public:
   bool SetDomTransRule(HyxAccess_DomTransRule rule) override {
@@ -236,64 +50,149 @@ class RecordingInterface : public HyxAccessInterfaceImpl {
   Strings calls;
 };
 
-TEST_F(TardiskTest, DefaultPolicyWritesEveryRuleBeforeAnyLabel) {
-  std::list<std::string> tardisks{Tardisk("t1"), Tardisk("t2")};
-  RecordingInterface recording;
-  SecPolicy::SetDefaultTardiskPolicy(tardisks, recording);
-  EXPECT_EQ(recording.calls, (Strings{"rule superDom", "rule daemonFrameworkDom", "rule appDom",
-                                      "label tardiskDefault", "label tardiskDefault"}));
-  EXPECT_EQ(Label("/tardisks/t2"), "tardiskDefault");
-}
-
-TEST_F(TardiskTest, UnknownLaunchDomainStopsBeforeAnyLabel) {
-  HostSim::Init();  // no domains
-  iface_.CreateDomain("superDom", HYXACCESS_QSI_DEFDOM_NONE);
-  std::list<std::string> tardisks{Tardisk("t1")};
-  RecordingInterface recording;
-  std::string thrown;
-  try {
-    SecPolicy::SetDefaultTardiskPolicy(tardisks, recording);
-  } catch (const HostCtlException& failure) {
-    thrown = failure.what();
+class TardiskTest : public TestSupport::SimulatedHostTest {
+ protected:
+  void SetUp() override {
+    SimulatedHostTest::SetUp();
+    REQUIRE_HOST_ROOT();
+    for (const char* name : {"superDom", "daemonFrameworkDom", "appDom", "myDom"}) {
+      iface_.CreateDomain(name, HYXACCESS_QSI_DEFDOM_NONE);
+    }
+    for (const char* name : {"t1", "t2"}) std::ofstream(std::string("/tardisks/") + name) << name;
+    HostSim::InitFileLabel("/tardisks", true);
+    std::filesystem::create_directories(kPolicyDir);
   }
-  EXPECT_EQ(thrown, "Failed to fetch domain id for daemonFrameworkDom");
-  EXPECT_EQ(recording.calls, Strings{"rule superDom"});
-  EXPECT_EQ(Label("/tardisks/t1"), "unlabeled");
+  // A policy file, mapped to `tardisk` unless that is empty.
+  std::string Policy(const std::string& name, const std::string& text, const std::string& tardisk) {
+    std::ofstream(kPolicyDir + "/" + name) << text;
+    if (!tardisk.empty()) HostSim::MapTardisk(kPolicyDir + "/" + name, tardisk);
+    return kPolicyDir + "/" + name;
+  }
+  std::string Label(const std::string& path) { return SecPolicy::GetFileLabel(path, iface_); }
+  std::string Id(const std::string& domain) {
+    std::uint32_t id = 0;
+    iface_.FindDomain(domain, &id);
+    return std::to_string(id);
+  }
+  RecordingInterface iface_;
+};
+
+TEST_F(TardiskTest, FirstPolicyFileInDirectoryOrderClaimsItsTardisk) {
+  std::filesystem::create_directory("/tardisks/sub");
+  for (const char* name : {"pA", "pB"}) Policy(name, "", "t1");
+  const std::string none = Policy("none", "", "");
+  const std::string ghost = Policy("ghost", "", "missing");
+  Strings order = DirOrder(kPolicyDir);
+  std::erase_if(order, [](const std::string& n) { return n != "pA" && n != "pB"; });
+
+  SecPolicy::TardiskPolicyList policies;
+  std::list<std::string> defaults;
+  const auto output = TestSupport::Capture(
+      [&] { SecPolicy::GetTardiskLists(kPolicyDir, policies.policies, defaults); });
+  Strings accepted;
+  for (const auto* policy : policies.policies) accepted.push_back(policy->path);
+  std::sort(accepted.begin(), accepted.end());
+  EXPECT_EQ(accepted, (Strings{ghost, kPolicyDir + "/" + order[0]}));
+  EXPECT_EQ(defaults, std::list<std::string>{"/tardisks/t2"});
+  for (const std::string& message : Strings
+       {"Error: Skipping directory sub\n", "Error: No backing tardisk for policy file " + none + "\n",
+        "Error: More than one exception specification for tardisk /tardisks/t1\nError: Ignoring " +
+            kPolicyDir + "/" + order[1] + "\n"}) {
+    EXPECT_NE(output.err.find(message), std::string::npos) << message;
+  }
 }
 
-TEST_F(TardiskTest, FailedPolicyDoesNotKeepDefaultsFromOtherTardisks) {
-  const std::string claimed = Tardisk("t1");
-  const std::string other = Tardisk("t2");
-  Policy("p", "-E systemBinary noDom\n", "t1");
+struct RuleCase {
+  std::string text;
+  std::string errors;  // standard error; P: stands for the policy file
+  std::string label;   // on the tardisk afterwards
+  Strings launches;    // launch domains given a transition into myDom
+};
+
+class TardiskRuleTest : public TardiskTest, public ::testing::WithParamInterface<RuleCase> {};
+
+TEST_P(TardiskRuleTest, ParsesAndApplies) {
+  const RuleCase& c = GetParam();
+  const std::string path = Policy("p", c.text, "t1");
+  SecPolicy::TardiskPolicy policy(path);
   std::string thrown;
-  const auto output = Capture([&] {
+  const auto output = TestSupport::Capture([&] {
     try {
-      SecPolicy::LoadPolicyTardisks(kPolicyDir, iface_);
-    } catch (const HostCtlException& failure) {
+      SecPolicy::ParseAndSetTardiskPolicy({&policy}, iface_);
+    } catch (const HostCtl::Lib::HostCtlException& failure) {
       thrown = failure.what();
     }
   });
-  EXPECT_EQ(thrown, "Failure in setting tardisk policy");
-  EXPECT_NE(output.err.find("Error: Failure in setting specified tardisk policy\n"),
-            std::string::npos);
-  EXPECT_EQ(Label(other), "tardiskDefault");
-  EXPECT_EQ(Label(claimed), "unlabeled");
+  std::string errors = c.errors;
+  for (std::size_t at; (at = errors.find("P:")) != std::string::npos;) errors.replace(at, 1, path);
+  EXPECT_EQ(output.err, errors);
+  EXPECT_EQ(thrown, errors.empty() ? "" : "Failure in setting specified tardisk policy");
+  EXPECT_EQ(Label("/tardisks/t1"), c.label);
+  Strings expected, written;
+  for (const auto& launch : c.launches) {
+    expected.push_back("SetDomTransRule " + Id(launch) + " " + launch + " " + c.label + " myDom " +
+                       Id("myDom") + " exec grant");
+  }
+  for (const auto& line : HostSim::Journal()) {
+    if (line.rfind("SetDomTransRule", 0) == 0) written.push_back(line);
+  }
+  EXPECT_EQ(written, expected);
+}
+
+const std::string kParseError = "Error: Error in parsing policy for domain: P: ";
+const std::string kParseFailed = "Error: Error in parsing some tardisk policy files\n";
+INSTANTIATE_TEST_SUITE_P(
+    Rules, TardiskRuleTest,
+    ::testing::Values(
+        RuleCase{"# own\n-E systemBinary myDom\n", "", "systemBinary",
+                 {"superDom", "daemonFrameworkDom", "appDom"}},
+        RuleCase{"-E unlabeled myDom\n", "", "unlabeled", {}},
+        RuleCase{"-e systemBinary myDom\n",
+                 kParseError + "1 : invalid tardisk policy rule type (-e)\n" + kParseFailed, "unlabeled", {}},
+        RuleCase{"\n-E systemBinary\n",
+                 kParseError + "2 : incorrect number of arguments for this rule type\n" + kParseFailed,
+                 "unlabeled", {}},
+        RuleCase{"-E systemBinary noDom\n",
+                 kParseError + "1 : Failed to fetch domain id for noDom\n" + kParseFailed, "unlabeled", {}},
+        RuleCase{"-E logFile myDom\n-E systemBinary myDom\n",
+                 "Error: Only one rule of this type is allowed\n" + kParseFailed, "logFile",
+                 {"superDom", "daemonFrameworkDom", "appDom"}},
+        RuleCase{"-E noLabel myDom\n",
+                 "Error: P:1 : Tardisk: /tardisks/t1 : Invalid label (noLabel) for file /tardisks/t1\n"
+                 "Error: Error in setting some tardisk labels and policy\n",
+                 "unlabeled", {}}));
+
+TEST_F(TardiskTest, LaunchDomainEqualToTheRuleDomainGetsNoTransition) {
+  SecPolicy::TardiskPolicy policy(Policy("p", "-E systemBinary superDom\n", "t1"));
+  SecPolicy::ParseAndSetTardiskPolicy({&policy}, iface_);
+  EXPECT_EQ(iface_.calls, (Strings{"label systemBinary", "rule daemonFrameworkDom", "rule appDom"}));
+}
+
+TEST_F(TardiskTest, DefaultPolicyWritesEveryRuleBeforeAnyLabelAndStopsAtAnUnknownLaunchDomain) {
+  std::list<std::string> tardisks{"/tardisks/t1", "/tardisks/t2"};
+  SecPolicy::SetDefaultTardiskPolicy(tardisks, iface_);
+  EXPECT_EQ(iface_.calls, (Strings{"rule superDom", "rule daemonFrameworkDom", "rule appDom",
+                                   "label tardiskDefault", "label tardiskDefault"}));
+
+  HostSim::Init();  // no domains: the first launch domain is unknown
+  HostSim::InitFileLabel("/tardisks", true);
+  iface_.calls.clear();
+  EXPECT_THROW(SecPolicy::SetDefaultTardiskPolicy(tardisks, iface_), HostCtl::Lib::HostCtlException);
+  EXPECT_EQ(iface_.calls, Strings{});
+  EXPECT_EQ(Label("/tardisks/t1"), "unlabeled");
 }
 
 TEST_F(TardiskTest, DisplayLeavesTheLineOfAnUnreadableLabelOpen) {
-  Tardisk("t1");
-  Tardisk("t2", false);
   SecPolicy::SetFileLabel("/tardisks/t1", "systemBinary", iface_);
-  const auto output = Capture([&] { SecPolicy::DisplayPolicyTardiskLabels(iface_); });
-  const std::string rule(20, '-');
-  std::string expected = "\n\n" + rule + "\nTardisk Path (label)\n" + rule + "\n";
+  removexattr("/tardisks/t2", HyxCtl::Security::kFileLabelAttribute);
+  const auto output = TestSupport::Capture([&] { SecPolicy::DisplayPolicyTardiskLabels(iface_); });
+  std::string expected = "\n\n" + std::string(20, '-') + "\nTardisk Path (label)\n" + std::string(20, '-') + "\n";
   for (const auto& name : DirOrder("/tardisks")) {
     expected += "/tardisks/" + name + " (" + (name == "t1" ? "systemBinary)\n" : "");
   }
   EXPECT_EQ(output.out, expected);
-  EXPECT_EQ(output.err,
-            "Error: Error in reading tardisk label: (/tardisks/t2): Unable to get file label for "
-            "file /tardisks/t2:No data available\n");
+  EXPECT_EQ(output.err, "Error: Error in reading tardisk label: (/tardisks/t2): Unable to get file "
+                        "label for file /tardisks/t2:No data available\n");
 }
 
 }  // namespace
