@@ -96,6 +96,7 @@ class Connection {
   // `createDefault`, a database without a schema is filled from the
   // built-in profile.
   void Use(const std::string& path, bool createDefault) {
+    if (db_ != nullptr && owner_ != getpid()) Abandon();
     if (db_ != nullptr && path == path_) return;
     Close();
     path_ = path;
@@ -107,6 +108,7 @@ class Connection {
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                    nullptr);
     db_ = db;
+    owner_ = getpid();
     if (rc != SQLITE_OK) {
       const std::string text = "hostsim state " + path + ": cannot open: " +
                                (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
@@ -132,11 +134,24 @@ class Connection {
   }
 
   void Close() {
+    if (db_ != nullptr && owner_ != getpid()) {
+      Abandon();
+      return;
+    }
     for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
     cache_.clear();
     inUse_.clear();
     profile_.reset();
     if (db_ != nullptr) sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  // A connection inherited through fork must not be used or closed by the
+  // child (SQLite's rule): the child forgets it and opens its own.
+  void Abandon() {
+    cache_.clear();
+    inUse_.clear();
+    profile_.reset();
     db_ = nullptr;
   }
 
@@ -179,6 +194,7 @@ class Connection {
  private:
   std::string path_;
   sqlite3* db_ = nullptr;
+  pid_t owner_ = 0;
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
   std::unordered_set<sqlite3_stmt*> inUse_;
   std::optional<Profile> profile_;
