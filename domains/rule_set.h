@@ -32,8 +32,6 @@ class RuleSet : public virtual PolicyRules {
   void CheckConstraints(const std::string& domainName, HyxAccessInterfaceImpl& iface) override;
   void PrintRules() override;
 
-  const std::list<Record>& Rules() const { return rules_; }
-
  protected:
   // Checks the arity, then the action word, then the kernel keywords in
   // field order, filling the record's own fields.

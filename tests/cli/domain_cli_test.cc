@@ -1,7 +1,6 @@
 // The domain commands of the secpolicy tool, run as a separate process.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 
 #include "hostsim/admin.h"
@@ -77,17 +76,6 @@ TEST_F(DomainCliTest, ExampleTreeLoadsAndDisplays) {
   EXPECT_NE(std::string::npos, display.out.find("Domain Name: netd Domain ID :"));
   EXPECT_NE(std::string::npos, display.out.find("-p socket inet stream grant\n"));
   EXPECT_NE(std::string::npos, display.out.find("-u netdSocket create grant\n"));
-}
-
-TEST_F(DomainCliTest, RestoreEnforcementAppliesStoredLevels) {
-  HyxCtl::Security::HyxAccessInterfaceImpl iface;
-  const auto id = iface.CreateDomain("hostd", HYXACCESS_QSI_DEFDOM_NONE);
-  HostSim::SetConfigValue("hostd", "enforcement_level", "Audit");
-  const auto result = RunTool("secpolicy", {"restore-enforcement"});
-  EXPECT_EQ(0, result.status) << result.err;
-  const auto journal = HostSim::Journal();
-  EXPECT_NE(journal.end(), std::find(journal.begin(), journal.end(),
-                                     "EnableDomain " + std::to_string(id) + " hostd audit 0"));
 }
 
 TEST_F(DomainCliTest, LoadDomainsWithoutDirectoryIsAUsageError) {

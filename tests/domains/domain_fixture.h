@@ -1,5 +1,4 @@
-// A simulated host with a kernel handle and the domain "appDom", and helpers
-// to feed policy lines and to see what reached the kernel.
+// A simulated host holding the domain "appDom"; what reached its kernel.
 #pragma once
 
 #include <functional>

@@ -68,18 +68,6 @@ TEST_F(DomainLoadingTest, BadLineFailsItsDomainAfterItsEarlierLinesAreWritten) {
             Operations(NewJournal()));
 }
 
-TEST_F(DomainLoadingTest, RefusedDomainDoesNotStopTheOthers) {
-  scratch_.Write("domains/a", "-s read grant\n-s write grant\n");
-  scratch_.Write("domains/b", "-s open grant\n");
-  AddFault("SetSyscallRule", "full", "read");
-  TestSupport::Capture([&] { EXPECT_EQ("Failure in domain policy", Load(Dir())); });
-  const Texts log = KernelLogTexts();
-  EXPECT_EQ((Texts{"Error in setting policy for domain: a: 1 : full",
-                   "Error in setting the policy for some domains"}),
-            Texts(log.begin() + 3, log.end()));
-  EXPECT_EQ("SetSyscallRule " + Id("b") + " b open grant", NewJournal().back());
-}
-
 TEST_F(DomainLoadingTest, UncreatableDomainEndsTheLoadBeforeParsing) {
   scratch_.Write("domains/a", "-s read grant\n");
   scratch_.Write("domains/b", "-s read grant\n");

@@ -55,37 +55,10 @@ TEST_F(DomainPolicyTest, RefusedRuleEndsTheWriteAndEarlierRulesStay) {
             NewJournal());
 }
 
-TEST_F(DomainPolicyTest, BadLineKeepsEarlierRulesAndReadsNoFurther) {
-  auto policy = std::make_unique<DomainPolicy>("appDom", appId_);
-  auto lines = Lines({{3, "-s read grant"}, {5, "-x read grant"}, {6, "-s write grant"}});
-  Failure([&] { policy->ProcessParsedPolicyFile(iface(), lines); });
-  policy->SetPolicy(iface());
-  EXPECT_EQ(Texts{"SetSyscallRule " + app_ + "read grant"}, NewJournal());
-
-  policy->hasErrors = true;
-  EXPECT_EQ("Skipping the policy for domain appDom due to errors in the policy",
-            Failure([&] { policy->SetPolicy(iface()); }));
-  EXPECT_EQ(1u, NewJournal().size());
-}
-
-TEST_F(DomainPolicyTest, ParamArgumentsAreJudgedByTheConstraintCheck) {
-  auto policy = Parsed({{1, "-p ioctl tty grant"}, {2, "-p ioctl floppy grant"}});
-  EXPECT_EQ("Policy constraint error for domain: appDom : Parameter check ioctl does not take "
-            "the argument floppy",
-            Failure([&] { policy->CheckPolicyConstraints(iface()); }));
-  // The library is asked even when there are no parameter rules.
+TEST_F(DomainPolicyTest, ConstraintCheckAsksTheLibraryEvenWithoutParamRules) {
   AddFault("CheckCapabilityParamRuleConstraints", "busy");
   EXPECT_EQ("Policy constraint error for domain: appDom : busy",
             Failure([&] { Parsed({})->CheckPolicyConstraints(iface()); }));
-}
-
-TEST_F(DomainPolicyTest, ParsePolicyNeedsAReadableFile) {
-  DomainPolicy policy("appDom", appId_);
-  EXPECT_EQ("Policy file path has not been set for domain appDom",
-            Failure([&] { policy.ParsePolicy(iface()); }));
-  policy.policyFilePath = scratch_.str() + "/missing";
-  EXPECT_EQ("Unable to open policy file " + policy.policyFilePath,
-            Failure([&] { policy.ParsePolicy(iface()); }));
 }
 
 TEST_F(DomainPolicyTest, ReadsBackInKeywordOrderAndReportsUnreadableSets) {
