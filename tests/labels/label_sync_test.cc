@@ -32,42 +32,27 @@ TEST_P(SyncLabelsTest, WritesAndReportsInOrder) {
   std::map<std::string, std::int64_t> kernelMap;
   for (const auto& name : c.kernel) kernelMap.emplace(name, 0);
   const std::size_t before = HostSim::Journal().size();
-
   SecPolicy::SyncLabelsFromPolicy(c.policy, kernelMap, c.type, iface);
-
   const Strings journal = HostSim::Journal();
   EXPECT_EQ(Strings(journal.begin() + static_cast<long>(before), journal.end()), c.journal);
   EXPECT_EQ(TestSupport::KernelLogTexts(), c.reports);
 }
 
+// An invalid label the policy dropped is refreshed, then removed as obsolete;
+// names differing only in case do not match; predefined objects and
+// privileged virtual machines stay; empty lists still reach the kernel.
 INSTANTIATE_TEST_SUITE_P(
     Cases, SyncLabelsTest,
     ::testing::Values(
-        // An invalid label the policy dropped is refreshed, then removed as
-        // obsolete; names differing only in case do not match; predefined
-        // objects stay.
-        SyncCase{"objects",
-                 HYXACCESS_LABEL_OBJECT,
-                 {"alpha", "beta", "gamma", "unlabeled"},
-                 {"beta", "alpha"},
-                 {"alpha", "Gamma", "alpha"},
+        SyncCase{"objects", HYXACCESS_LABEL_OBJECT, {"alpha", "beta", "gamma", "unlabeled"},
+                 {"beta", "alpha"}, {"alpha", "Gamma", "alpha"},
                  {"RemoveLabels 1 alpha beta", "AddLabels 1 alpha beta", "RemoveLabels 1 beta gamma",
                   "AddLabels 1 alpha Gamma alpha"},
                  {"The values of the following objects have been changed:", "alpha", "beta",
                   "The following objects have been removed:", "beta", "gamma"}},
-        SyncCase{"nothingToDo",
-                 HYXACCESS_LABEL_OBJECT,
-                 {"unlabeled"},
-                 {},
-                 {},
-                 {"RemoveLabels 1", "AddLabels 1", "RemoveLabels 1", "AddLabels 1"},
-                 {}},
-        // Privileged virtual machines are never removed.
-        SyncCase{"domains",
-                 HYXACCESS_LABEL_DOMAIN,
-                 {"hostVm", "oldDom"},
-                 {},
-                 {"newDom"},
+        SyncCase{"nothingToDo", HYXACCESS_LABEL_OBJECT, {"unlabeled"}, {}, {},
+                 {"RemoveLabels 1", "AddLabels 1", "RemoveLabels 1", "AddLabels 1"}, {}},
+        SyncCase{"domains", HYXACCESS_LABEL_DOMAIN, {"hostVm", "oldDom"}, {}, {"newDom"},
                  {"RemoveLabels 0", "AddLabels 0", "RemoveLabels 0 oldDom", "AddLabels 0 newDom"},
                  {"The following domains have been removed:", "oldDom"}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
