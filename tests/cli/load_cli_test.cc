@@ -13,13 +13,11 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 // Loads and displays a minimal host under `hostsim run`: the four special
-// domains, a launch domain, one object, one tardisk. The root is kept in
-// the build tree, outside the /tmp that the host root covers.
+// domains, a launch domain, one object, one tardisk.
 class LoadCliTest : public TestSupport::SimulatedHostTest {};
 
 TEST_F(LoadCliTest, LoadThenDisplayUnderAHostRoot) {
-  const fs::path root = fs::path(SECPOLICY_BIN_DIR).parent_path() / "test-host-roots/load-cli";
-  fs::remove_all(root);
+  const fs::path root = scratch_.path() / "root";
   const fs::path policy = root / "etc/norvane/secpolicy";
   for (const char* dir : {"objects", "domains", "tardisks", "fileLabels"}) {
     fs::create_directories(policy / dir);
@@ -45,7 +43,6 @@ TEST_F(LoadCliTest, LoadThenDisplayUnderAHostRoot) {
   EXPECT_THAT(display.out, HasSubstr("Domain Name: superDom Domain ID :"));
   EXPECT_THAT(display.out, HasSubstr("\nappLabel ("));
   EXPECT_THAT(display.out, HasSubstr("--\n/tardisks/t1 (tardiskDefault)\n"));
-  fs::remove_all(root);
 }
 
 }  // namespace

@@ -1,17 +1,16 @@
 // The sandboxed host root of a test program: /etc/norvane and /tardisks are
 // this program's own folders, in a private mount namespace entered before
-// main, while there is one thread. The root lives in the build tree, not in
-// /tmp, which the host root covers with its own tree.
+// main, while there is one thread.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 
 #include "hostsim/admin.h"
 #include "platform/host_ctl_exception.h"
+#include "tests/support/sim_fixture.h"
 
 namespace HostRoot {
 
@@ -19,21 +18,13 @@ namespace fs = std::filesystem;
 
 struct Sandbox {
   Sandbox() {
-    const fs::path parent = fs::path(SECPOLICY_BIN_DIR).parent_path() / "test-host-roots";
-    fs::create_directories(parent);
-    std::string pattern = (parent / "root-XXXXXX").string();
-    root = mkdtemp(pattern.data()) ? pattern : "";
     try {
-      HostSim::EnterHostRoot(root);
+      HostSim::EnterHostRoot(dir.str());
     } catch (const HostCtl::Lib::HostCtlException& failure) {
       error = failure.what();
     }
   }
-  ~Sandbox() {
-    std::error_code ignored;
-    if (!root.empty()) fs::remove_all(root, ignored);
-  }
-  std::string root;
+  TestSupport::ScratchDir dir;
   std::string error;  // why the root could not be entered
 };
 
