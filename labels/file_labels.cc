@@ -72,8 +72,8 @@ std::string GetFileLabel(const std::string& path, HyxAccessInterfaceImpl& iface)
   errno = 0;
   const ssize_t size = getxattr(path.c_str(), kFileLabelAttribute, &id, kFileLabelSize);
   if (size >= 0 && size < static_cast<ssize_t>(kFileLabelSize)) {
-    // A value shorter than a label id is not a label: report it like a
-    // missing attribute rather than look up a partly filled id.
+    // A value shorter than a label id is not a label: report it with
+    // ENODATA, as a missing attribute, rather than look up a partial id.
     errno = ENODATA;
   }
   if (size < static_cast<ssize_t>(kFileLabelSize)) {

@@ -15,7 +15,7 @@ using HyxCtl::Security::HyxAccessInterfaceImpl;
 void AddLabelCommands(CLI::App& app, int& status) {
   auto objectsDir = std::make_shared<std::string>();
   auto* loadObjects = app.add_subcommand(
-      "load-objects", "Define the objects named by the files of DIR and remove obsolete ones");
+      "load-objects", "Define the objects named by the files of DIR and remove obsolete ones.");
   loadObjects->add_option("DIR", *objectsDir, "Object policy directory")->required();
   loadObjects->callback([&status, objectsDir] {
     status = Run([&] {
@@ -26,7 +26,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
 
   auto labelsDir = std::make_shared<std::string>();
   auto* loadLabels = app.add_subcommand(
-      "load-file-labels", "Apply the file-label mappings of the files of DIR");
+      "load-file-labels", "Apply the file-label mappings of the files of DIR.");
   loadLabels->add_option("DIR", *labelsDir, "File-label policy directory")->required();
   loadLabels->callback([&status, labelsDir] {
     status = Run([&] {
@@ -35,7 +35,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
     });
   });
 
-  app.add_subcommand("display-objects", "Print the objects defined in the kernel with their ids")
+  app.add_subcommand("display-objects", "Print the objects defined in the kernel with their ids.")
       ->callback([&status] {
         status = Run([] {
           HyxAccessInterfaceImpl iface;
@@ -43,11 +43,11 @@ void AddLabelCommands(CLI::App& app, int& status) {
         });
       });
 
-  auto* label = app.add_subcommand("label", "Read or write the security label of a file");
+  auto* label = app.add_subcommand("label", "Read or write the security label of a file.");
   label->require_subcommand(1);
 
   auto getPath = std::make_shared<std::string>();
-  auto* get = label->add_subcommand("get", "Print the label of PATH");
+  auto* get = label->add_subcommand("get", "Print the label of PATH.");
   get->add_option("PATH", *getPath, "File or directory")->required();
   get->callback([&status, getPath] {
     status = Run([&] {
@@ -63,7 +63,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
   };
   auto setArgs = std::make_shared<SetArgs>();
   auto* set = label->add_subcommand(
-      "set", "Put object LABEL on PATH (the file must already carry a label)");
+      "set", "Put object LABEL on PATH (the file must already carry a label).");
   set->add_flag("-r,--recursive", setArgs->recursive,
                 "Also label everything below the directory PATH (links are not followed)");
   set->add_option("PATH", setArgs->path, "File or directory")->required();

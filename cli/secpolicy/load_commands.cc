@@ -17,7 +17,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
   auto* load = app.add_subcommand(
       "load",
       "Apply the whole policy of DIR: objects, template domain, domains, plug-in domains,\n"
-      "special domains, tardisks (always from the default directory), file labels");
+      "special domains, tardisks (always from the default directory), file labels.");
   load->add_option("DIR", *loadDir, "Policy directory")->capture_default_str();
   load->callback([&status, loadDir] { status = Run([&] { SecPolicy::LoadPolicy(*loadDir); }); });
 
@@ -25,7 +25,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
   auto* early = app.add_subcommand(
       "load-early",
       "Early-boot load: objects and file labels of the default directory, domains of DIR;\n"
-      "stops at the first failure, which is reported but does not fail the command");
+      "stops at the first failure, which is reported but does not fail the command.");
   early->add_option("DIR", *earlyDir, "Early policy directory (its domains sub-directory)")
       ->required();
   early->callback(
@@ -35,7 +35,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
   auto* tardisks = app.add_subcommand(
       "load-tardisks",
       "Apply the tardisk policy files of DIR to their tardisks and the default tardisk\n"
-      "policy to every other tardisk under /tardisks/");
+      "policy to every other tardisk under /tardisks/.");
   tardisks->add_option("DIR", *tardisksDir, "Tardisk policy directory")->required();
   tardisks->callback([&status, tardisksDir] {
     status = Run([&] {
@@ -46,7 +46,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
 
   auto domainId = std::make_shared<std::string>();
   auto* display = app.add_subcommand(
-      "display", "Print the policy held by the kernel: domains, objects, tardisk labels");
+      "display", "Print the policy held by the kernel: domains, objects, tardisk labels.");
   display->add_option("ID", *domainId, "Show only the domain with this id (decimal)");
   display->callback(
       [&status, domainId] { status = Run([&] { SecPolicy::DisplayPolicy(*domainId); }); });
