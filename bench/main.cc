@@ -1,0 +1,31 @@
+// The benchmark program. Sizes and the scratch folder come from bench/run
+// (BENCH_SMOKE, BENCH_SCRATCH); the simulated state lives in the scratch
+// folder. The tardisk rows need a private host root, hence privilege.
+#include <cstdio>
+#include <cstdlib>
+
+#include "bench/bench_support.h"
+#include "hostsim/admin.h"
+#include "platform/host_ctl_exception.h"
+
+int main(int argc, char** argv) {
+  const std::string scratch = Bench::Scratch();
+  setenv("HOSTSIM_STATE", (scratch + "/state.db").c_str(), 1);
+  bool hostRoot = true;
+  try {
+    // Before any thread exists, as the host root requires.
+    HostSim::EnterHostRoot(scratch + "/hostroot");
+  } catch (const HostCtl::Lib::HostCtlException& failure) {
+    std::fprintf(stderr, "tardisk pairing rows skipped: %s\n", failure.what());
+    hostRoot = false;
+  }
+  benchmark::Initialize(&argc, argv);
+  Bench::RegisterParse();
+  Bench::RegisterDomains();
+  Bench::RegisterLabels();
+  Bench::RegisterKernel();
+  Bench::RegisterTardisks(hostRoot);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
