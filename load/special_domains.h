@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "policytext/error_texts.h"
+#include "policytext/visibility.h"
 
 namespace SecPolicy {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#define SECPOLICY_INTERNAL __attribute__((visibility("hidden")))
+#include "policytext/visibility.h"
 
 namespace SecPolicy {
 

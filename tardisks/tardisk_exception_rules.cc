@@ -4,6 +4,7 @@
 
 #include "labels/file_labels.h"
 #include "platform/host_ctl_exception.h"
+#include "policytext/error_texts.h"
 #include "policytext/messages.h"
 
 namespace SecPolicy {

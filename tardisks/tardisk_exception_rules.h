@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/hyx_access.h"
-#include "policytext/error_texts.h"
+#include "policytext/visibility.h"
 #include "tardisks/tardisk_policy.h"
 
 namespace SecPolicy {
