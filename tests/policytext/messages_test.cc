@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <syslog.h>
 #include <string>
 #include <vector>
 
