@@ -416,12 +416,17 @@ void Init(const std::string& profilePath) {
   const Profile profile = ParseProfile(text, origin);
   // Whatever is at the path gets replaced, even a file that is no database.
   const std::string path = StatePath();
+  // Closing any descriptor of the file drops every POSIX lock this process
+  // holds on it, the open connection's too; a connection without its lock
+  // lets another process that closes last delete the WAL under it, and this
+  // process's later writes would go to the deleted file. So the connection
+  // is closed before the file is peeked at.
+  State::Forget();
   if (std::FILE* old = std::fopen(path.c_str(), "rb"); old != nullptr) {
     char header[16] = {};
     const std::size_t got = std::fread(header, 1, sizeof header, old);
     std::fclose(old);
     if (got > 0 && std::memcmp(header, "SQLite format 3", got < 16 ? got : 16) != 0) {
-      State::Forget();
       for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
     }
   }
