@@ -1,0 +1,174 @@
+// Loads killed at many points leave a state that opens cleanly and holds a
+// prefix of a complete load's writes; loads and a display running at once
+// all succeed; the simulated kernel waits for a state that another process
+// holds locked.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hostsim/admin.h"
+#include "tests/support/sim_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// A child process with its output in files of `io`.
+class Child {
+ public:
+  Child(const Strings& args, const fs::path& io, const std::string& input = "") : out_(io / "out"), err_(io / "err") {
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const std::string in = (io / "in").string();
+    std::ofstream(in) << input;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+  void Kill() {
+    if (pid_ > 0) kill(pid_, SIGKILL);
+  }
+  int Wait() {  // exit status, -1 when killed
+    if (pid_ > 0) waitpid(pid_, &status_, 0);
+    pid_ = -1;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  }
+  bool Running() {
+    if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
+    return pid_ > 0;
+  }
+  std::string Err() const { return Read(err_); }
+  std::string Out() const { return Read(out_); }
+
+ private:
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  pid_t pid_ = -1;
+  int status_ = 0;
+  fs::path out_, err_;
+};
+
+const std::string kSecpolicy = SECPOLICY_BIN_DIR "/secpolicy";
+
+class CrashConcurrencyTest : public TestSupport::SimulatedHostTest {
+ protected:
+  // `count` domains named prefix0.., each with `rules` system call rules.
+  std::string Tree(const std::string& name, const std::string& prefix, int count, int rules) {
+    static const char* kCalls[] = {"read", "write", "open", "close", "stat", "poll", "lseek", "mmap"};
+    for (int d = 0; d < count; ++d) {
+      std::string text;
+      for (int r = 0; r < rules; ++r) text += std::string("-s ") + kCalls[r % 8] + (r % 3 ? " grant\n" : " revoke\n");
+      scratch_.Write(name + "/" + prefix + std::to_string(d), text);
+    }
+    return (scratch_.path() / name).string();
+  }
+  fs::path Io(const std::string& name) { return scratch_.MakeDir("io-" + name); }
+  std::string State() const { return std::getenv("HOSTSIM_STATE"); }
+  std::string Integrity() {
+    Child check({"sqlite3", State(), "PRAGMA integrity_check;"}, Io("check"));
+    check.Wait();
+    return check.Out();
+  }
+};
+
+TEST_F(CrashConcurrencyTest, KilledLoadLeavesACleanPrefixOfTheCompleteLoad) {
+  const std::string dir = Tree("domains", "dom", 12, 25);
+  {
+    Child full({kSecpolicy, "load-domains", dir}, Io("full"));
+    ASSERT_EQ(full.Wait(), 0) << full.Err();
+  }
+  const Strings complete = HostSim::Journal();
+  ASSERT_EQ(complete.size(), 12u * 26u);
+
+  // Kill points: at once, then after a growing number of accepted writes.
+  for (std::size_t after : {0ul, 1ul, 2ul, 12ul, 13ul, 40ul, 100ul, 200ul, 311ul}) {
+    HostSim::Init();
+    Child load({kSecpolicy, "load-domains", dir}, Io("kill" + std::to_string(after)));
+    while (load.Running() && HostSim::Journal().size() < after) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    load.Kill();
+    load.Wait();
+    EXPECT_EQ(Integrity(), "ok\n") << "killed after " << after;
+    const Strings left = HostSim::Journal();
+    ASSERT_LE(left.size(), complete.size());
+    EXPECT_TRUE(std::equal(left.begin(), left.end(), complete.begin())) << "killed after " << after;
+    EXPECT_GE(left.size(), after);
+  }
+}
+
+TEST_F(CrashConcurrencyTest, TwoLoadsAndADisplayAtOnceAllSucceed) {
+  const std::string a = Tree("a", "alpha", 10, 30);
+  const std::string b = Tree("b", "beta", 10, 30);
+  Child loadA({kSecpolicy, "load-domains", a}, Io("a"));
+  Child loadB({kSecpolicy, "load-domains", b}, Io("b"));
+  Child display({kSecpolicy, "display-domains"}, Io("display"));
+  for (Child* child : {&loadA, &loadB, &display}) {
+    EXPECT_EQ(child->Wait(), 0) << child->Err();
+    EXPECT_THAT(child->Err(), Not(HasSubstr("hostsim state")));
+  }
+  EXPECT_EQ(Integrity(), "ok\n");
+  const Strings journal = HostSim::Journal();
+  for (const char* prefix : {" alpha", " beta"}) {
+    const auto rules = std::count_if(journal.begin(), journal.end(), [&](const std::string& line) {
+      return line.rfind("SetSyscallRule ", 0) == 0 && line.find(prefix) != std::string::npos;
+    });
+    EXPECT_EQ(rules, 300) << prefix;
+  }
+  // Every domain got its own id.
+  Strings ids;
+  for (const auto& line : journal) {
+    if (line.rfind("CreateDomain ", 0) == 0) ids.push_back(line.substr(13, line.find(' ', 13) - 13));
+  }
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(ids.size(), 20u);
+  EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end());
+}
+
+TEST_F(CrashConcurrencyTest, KernelWaitsForAStateHeldLockedByAnotherProcess) {
+  HostSim::Journal();  // the state exists before the lock is taken
+  Child holder({"sqlite3", State()}, Io("holder"),
+               "BEGIN IMMEDIATE;\nINSERT INTO journal(line) VALUES('held');\n.shell sleep 1\nCOMMIT;\n");
+  // Until the holder's write is visible its lock is taken or about to be.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(holder.Running());
+  TestSupport::ToolResult create = TestSupport::RunTool("secpolicy", {"domain", "create", "waiter"});
+  EXPECT_EQ(create.status, 0) << create.err;
+  EXPECT_EQ(holder.Wait(), 0) << holder.Err();
+  const Strings journal = HostSim::Journal();
+  ASSERT_EQ(journal.size(), 2u);
+  EXPECT_EQ(journal[0], "held");
+  EXPECT_THAT(journal[1], HasSubstr("waiter"));
+}
+
+}  // namespace
