@@ -30,6 +30,8 @@ struct Case {
   fs::path file;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 std::vector<Case> Discover() {
   std::vector<Case> cases;
   for (const auto& entry : fs::recursive_directory_iterator(kCorpus)) {

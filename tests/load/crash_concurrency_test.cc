@@ -2,83 +2,26 @@
 // prefix of a complete load's writes; loads and a display running at once
 // all succeed; the simulated kernel waits for a state that another process
 // holds locked.
-#include <fcntl.h>
 #include <gmock/gmock.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "hostsim/admin.h"
+#include "tests/load/child_process.h"
 #include "tests/support/sim_fixture.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
+using TestChild::Child;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-// A child process with its output in files of `io`.
-class Child {
- public:
-  Child(const Strings& args, const fs::path& io, const std::string& input = "") : out_(io / "out"), err_(io / "err") {
-    std::vector<char*> argv;
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const std::string in = (io / "in").string();
-    std::ofstream(in) << input;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      Wait();
-    }
-  }
-  void Kill() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
-  }
-  int Wait() {  // exit status, -1 when killed
-    if (pid_ > 0) waitpid(pid_, &status_, 0);
-    pid_ = -1;
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-  }
-  bool Running() {
-    if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
-    return pid_ > 0;
-  }
-  std::string Err() const { return Read(err_); }
-  std::string Out() const { return Read(out_); }
-
- private:
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  pid_t pid_ = -1;
-  int status_ = 0;
-  fs::path out_, err_;
-};
 
 const std::string kSecpolicy = SECPOLICY_BIN_DIR "/secpolicy";
 

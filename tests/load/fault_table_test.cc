@@ -59,6 +59,8 @@ struct Row {
   std::string t2Label = "tardiskDefault";
 };
 
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
 HostSim::Fault Fail(const char* op, std::optional<std::string> match = std::nullopt,
                     std::optional<int> times = std::nullopt) {
   HostSim::Fault fault;
