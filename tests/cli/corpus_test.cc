@@ -4,7 +4,9 @@
 // header format is described in tests/policies/README.md.
 #include <gmock/gmock.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -255,6 +257,34 @@ TEST_P(CorpusTest, GivesItsStatedResult) {
     for (const auto& line : Lines(TestSupport::RunTool(tool, words).out)) after.push_back(line);
   }
   ExpectLines("output after the run", spec.afterLines, after);
+}
+
+// A policy file that is listed but cannot be opened any more. The tools give
+// no moment between listing and opening at which a file could be removed, so
+// the file is made unopenable from the start: its full path is longer than
+// the system allows, while its folder's path is not. The loader meets it as
+// it would meet a removed file.
+class ListedFileTest : public TestSupport::SimulatedHostTest {};
+
+TEST_F(ListedFileTest, FileThatCannotBeOpenedAfterListingIsReportedAndTheRestLoads) {
+  fs::path dir = scratch_.path() / "objects";
+  while (dir.string().size() < 3900) dir /= std::string(200, 'd');
+  fs::create_directories(dir);
+  std::ofstream(dir / "a") << "alpha\n";
+  const std::string name(250, 'b');
+  const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  const int file = openat(folder, name.c_str(), O_WRONLY | O_CREAT, 0600);
+  close(folder);
+  ASSERT_GE(file, 0);
+  close(file);
+
+  const auto result = TestSupport::RunTool("secpolicy", {"load-objects", dir.string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: Unable to open policy file " + dir.string() + "/" + name +
+                            "\nError: Error in parsing some object files\nError: Failure in object policy\n");
+  const auto display = TestSupport::RunTool("secpolicy", {"display-objects"});
+  EXPECT_NE(display.out.find("\nalpha ("), std::string::npos) << display.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Policies, CorpusTest, ::testing::ValuesIn(Discover()),
