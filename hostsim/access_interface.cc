@@ -77,6 +77,26 @@ const char* KindWord(HyxAccess_KeywordType kind) {
   throw HostCtlException("Unknown keyword kind: " + Num(kind));
 }
 
+// Whether `word` is in the profile's list of `kind` (2 to 8).
+bool KnownWord(const Profile& p, HyxAccess_KeywordType kind, const std::string& word) {
+  const auto in = [&](const std::vector<std::string>& words) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+  };
+  switch (kind) {
+    case HYXACCESS_KEYWORD_CAPABILITY: return in(p.capabilities);
+    case HYXACCESS_KEYWORD_PARAMCHECK:
+      return std::any_of(p.paramChecks.begin(), p.paramChecks.end(),
+                         [&](const auto& check) { return check.name == word; });
+    case HYXACCESS_KEYWORD_OBJECT_ACCESS: return in(p.objectAccess);
+    case HYXACCESS_KEYWORD_EVENT: return in(p.events);
+    case HYXACCESS_KEYWORD_FILE_CREATION: return in(p.fileCreation);
+    case HYXACCESS_KEYWORD_UNIX_SOCKET: return in(p.unixSocket);
+    case HYXACCESS_KEYWORD_SYSCALL: return in(p.syscalls);
+    case HYXACCESS_KEYWORD_OBJECT: break;
+  }
+  throw HostCtlException("Unknown keyword kind: " + Num(kind));
+}
+
 // The profile's word list of kinds 2 to 8.
 std::vector<std::string> ProfileWords(const Profile& p, HyxAccess_KeywordType kind) {
   switch (kind) {
@@ -175,14 +195,9 @@ HyxAccessInterfaceImpl::~HyxAccessInterfaceImpl() = default;
 bool HyxAccessInterfaceImpl::ValidateKeyword(HyxAccess_KeywordType kind, const std::string& word) {
   ControlFault("ValidateKeyword", {Num(kind), word});
   const char* kindWord = KindWord(kind);
-  Txn txn(Txn::kRead);
-  bool known = false;
-  if (kind == HYXACCESS_KEYWORD_OBJECT) {
-    known = txn.Query("SELECT 1 FROM objects WHERE name=?", word).Step();
-  } else {
-    const auto words = ProfileWords(txn.profile(), kind);
-    known = std::find(words.begin(), words.end(), word) != words.end();
-  }
+  const bool known = kind == HYXACCESS_KEYWORD_OBJECT
+                         ? HostSim::State::ObjectId(word).has_value()
+                         : KnownWord(HostSim::State::CurrentProfile(), kind, word);
   if (!known) throw HostCtlException(std::string("Unknown ") + kindWord + " keyword: " + word);
   return true;
 }
@@ -206,8 +221,7 @@ std::map<std::string, std::int64_t> HyxAccessInterfaceImpl::GetKeywordsMap(HyxAc
 
 bool HyxAccessInterfaceImpl::FindDomain(const std::string& name, std::uint32_t* id) {
   ControlFault("FindDomain", {name});
-  Txn txn(Txn::kRead);
-  auto found = K::FindDomainId(txn, name);
+  const auto found = HostSim::State::DomainId(name);
   if (!found) return false;
   if (id != nullptr) *id = *found;
   return true;
@@ -225,8 +239,7 @@ std::uint32_t HyxAccessInterfaceImpl::CreateDomain(const std::string& name,
 
 std::uint32_t HyxAccessInterfaceImpl::GetMaxDomains() {
   ControlFault("GetMaxDomains");
-  Txn txn(Txn::kRead);
-  return txn.profile().maxDomains;
+  return HostSim::State::CurrentProfile().maxDomains;
 }
 
 bool HyxAccessInterfaceImpl::GetCompleteDomainInfo(std::uint32_t id, std::string& name,
@@ -455,8 +468,7 @@ bool HyxAccessInterfaceImpl::GetFilePathAccessRules(std::uint32_t domainId,
 bool HyxAccessInterfaceImpl::CheckCapabilityParamRuleConstraints(
     const std::string& domainName, std::list<HyxAccess_CapabilityParamRule>& rules) {
   ControlFault("CheckCapabilityParamRuleConstraints", {domainName});
-  Txn txn(Txn::kRead);
-  const auto& checks = txn.profile().paramChecks;
+  const auto& checks = HostSim::State::CurrentProfile().paramChecks;
   for (const auto& rule : rules) {
     auto check = std::find_if(checks.begin(), checks.end(),
                               [&](const auto& c) { return c.name == rule.paramCheck; });
@@ -477,10 +489,9 @@ bool HyxAccessInterfaceImpl::CheckCapabilityParamRuleConstraints(
 std::uint32_t HyxAccessInterfaceImpl::LookupLabel(const std::string& name, HyxAccessLabelType type) {
   ControlFault("LookupLabel", {name, Num(type)});
   CheckLabelType(type);
-  Txn txn(Txn::kRead);
-  Stmt s = type == HYXACCESS_LABEL_OBJECT ? txn.Query("SELECT id FROM objects WHERE name=?", name)
-                                          : txn.Query("SELECT id FROM domains WHERE name=?", name);
-  return s.Step() ? static_cast<std::uint32_t>(s.Int(0)) : 1u;
+  const auto id = type == HYXACCESS_LABEL_OBJECT ? HostSim::State::ObjectId(name)
+                                                 : HostSim::State::DomainId(name);
+  return id.value_or(1u);
 }
 
 std::string HyxAccessInterfaceImpl::GetLabel(std::uint32_t id, HyxAccessLabelType type) {

@@ -1,8 +1,12 @@
 // SQLite layer of the simulated kernel (decisions in state.h).
 #include "hostsim/state.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,12 +80,139 @@ CREATE TABLE faults(id INTEGER PRIMARY KEY, operation TEXT NOT NULL, kernel INTE
                     times INTEGER);
 )sql";
 
+// Where the WAL index header says how many transactions have committed:
+// two copies of a 48-byte header at the start of the -shm file, the writer
+// updating the second, then the first. Fields used (32-bit words): the
+// change counter at word 2 and the two salts at words 8 and 9.
+constexpr std::size_t kHeaderWords = 12;
+constexpr std::size_t kChangeWord = 2;
+constexpr std::size_t kSaltWord = 8;
+
+struct WalStamp {
+  std::uint32_t change = 0;
+  std::uint32_t salt1 = 0;
+  std::uint32_t salt2 = 0;
+  bool operator==(const WalStamp&) const = default;
+};
+
+// getpid is a system call, and the pid changes only across fork: it is
+// read once and again in a forked child.
+std::atomic<pid_t> knownPid{0};
+
+void ForgetPid() { knownPid.store(0); }
+
+pid_t ThisPid() {
+  pid_t pid = knownPid.load();
+  if (pid == 0) {
+    static const bool watching = pthread_atfork(nullptr, nullptr, ForgetPid) == 0;
+    pid = getpid();
+    if (watching) knownPid.store(pid);
+  }
+  return pid;
+}
+
+// Tables whose answers are kept in memory; a commit that writes one drops them.
+enum Table : unsigned { kObjects = 1, kDomains = 2, kFaults = 4, kMeta = 8 };
+
+unsigned TableBit(const char* table) {
+  if (std::strcmp(table, "objects") == 0) return kObjects;
+  if (std::strcmp(table, "domains") == 0) return kDomains;
+  if (std::strcmp(table, "faults") == 0) return kFaults;
+  if (std::strcmp(table, "meta") == 0) return kMeta;
+  return 0;
+}
+
+// Answers read from one table, valid while the state's stamp is `stamp`.
+template <typename Value>
+struct Memo {
+  unsigned table;
+  std::optional<WalStamp> stamp;
+  std::unordered_map<std::string, Value> answers;
+};
+
 }  // namespace
 
 class Connection {
  public:
   std::recursive_mutex mutex;
   int depth = 0;  // open transactions of this process (nested ones join)
+
+  Memo<std::optional<std::uint32_t>> objects{kObjects, {}, {}};
+  Memo<std::optional<std::uint32_t>> domains{kDomains, {}, {}};
+  Memo<bool> faults{kFaults, {}, {}};  // key "<kernel 0|1><operation>"
+  std::optional<WalStamp> profileStamp;
+
+  // The state's commit stamp now; nullopt when it cannot be read, and then
+  // nothing is served from memory.
+  std::optional<WalStamp> Stamp() {
+    if (shm_ == nullptr) MapShm();
+    if (shm_ == nullptr) return std::nullopt;
+    const volatile std::uint32_t* header = shm_;
+    WalStamp first{header[kChangeWord], header[kSaltWord], header[kSaltWord + 1]};
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    WalStamp second{header[kHeaderWords + kChangeWord], header[kHeaderWords + kSaltWord],
+                    header[kHeaderWords + kSaltWord + 1]};
+    // Copies that differ are a write in progress: trust neither.
+    if (!(first == second)) return std::nullopt;
+    return first;
+  }
+
+  // Opens the state of StatePath() when no transaction is open, as a
+  // transaction would.
+  void Ready() {
+    if (depth == 0) Use(StatePath(), true);
+  }
+
+  // The answer kept for `key`, or `read()`'s, kept from now on.
+  template <typename Value, typename Read>
+  Value Remember(Memo<Value>& memo, const std::string& key, Read read) {
+    Ready();
+    const auto now = depth == 0 ? Stamp() : std::nullopt;
+    if (!now) return read();
+    if (memo.stamp != now) {
+      memo.answers.clear();
+      memo.stamp = now;  // read before the answers: a later commit only makes them stale
+    }
+    if (auto found = memo.answers.find(key); found != memo.answers.end()) return found->second;
+    Value answer = read();
+    memo.answers.emplace(key, answer);
+    return answer;
+  }
+
+  void BeginTracking() {
+    touched_ = 0;
+    wrote_ = false;
+  }
+
+  // Called with the write lock still held; then commits and moves the
+  // answers of untouched tables on to the new stamp, provided nothing but
+  // this commit happened in between.
+  void CommitKeeping() {
+    const auto before = Stamp();
+    ExecScript("COMMIT", "cannot commit");
+    const auto after = Stamp();
+    const bool onlyThis = before && after && before->salt1 == after->salt1 &&
+                          before->salt2 == after->salt2 &&
+                          after->change == before->change + (wrote_ ? 1u : 0u);
+    const auto keep = [&](auto& memo) {
+      if (onlyThis && memo.stamp == before && (touched_ & memo.table) == 0) memo.stamp = after;
+    };
+    keep(objects);
+    keep(domains);
+    keep(faults);
+    if (onlyThis && profileStamp == before && (touched_ & kMeta) == 0) profileStamp = after;
+    BeginTracking();
+  }
+
+  void Forget() {
+    for (auto* memo : {&objects, &domains}) {
+      memo->stamp.reset();
+      memo->answers.clear();
+    }
+    faults.stamp.reset();
+    faults.answers.clear();
+    profileStamp.reset();
+  }
 
   [[noreturn]] void Fail(const std::string& what) const {
     std::string text = "hostsim state " + path_ + ": " + what;
@@ -96,7 +227,7 @@ class Connection {
   // `createDefault`, a database without a schema is filled from the
   // built-in profile.
   void Use(const std::string& path, bool createDefault) {
-    if (db_ != nullptr && owner_ != getpid()) Abandon();
+    if (db_ != nullptr && owner_ != ThisPid()) Abandon();
     if (db_ != nullptr && path == path_) return;
     Close();
     path_ = path;
@@ -108,7 +239,8 @@ class Connection {
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                    nullptr);
     db_ = db;
-    owner_ = getpid();
+    owner_ = ThisPid();
+    sqlite3_update_hook(db_, &Connection::OnUpdate, this);
     if (rc != SQLITE_OK) {
       const std::string text = "hostsim state " + path + ": cannot open: " +
                                (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
@@ -134,7 +266,7 @@ class Connection {
   }
 
   void Close() {
-    if (db_ != nullptr && owner_ != getpid()) {
+    if (db_ != nullptr && owner_ != ThisPid()) {
       Abandon();
       return;
     }
@@ -142,6 +274,7 @@ class Connection {
     cache_.clear();
     inUse_.clear();
     profile_.reset();
+    Unmap();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
   }
@@ -152,6 +285,7 @@ class Connection {
     cache_.clear();
     inUse_.clear();
     profile_.reset();
+    Unmap();
     db_ = nullptr;
   }
 
@@ -190,8 +324,35 @@ class Connection {
   }
 
   sqlite3* db() const { return db_; }
+  const Profile& GetKeptProfile() const { return *profile_; }
 
  private:
+  static void OnUpdate(void* self, int, const char*, const char* table, sqlite3_int64) {
+    auto* conn = static_cast<Connection*>(self);
+    conn->touched_ |= TableBit(table);
+    conn->wrote_ = true;
+  }
+
+  void MapShm() {
+    if (db_ == nullptr) return;
+    const int fd = open((path_ + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    void* map = mmap(nullptr, kHeaderWords * 2 * sizeof(std::uint32_t), PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    if (map != MAP_FAILED) shm_ = static_cast<const std::uint32_t*>(map);
+  }
+
+  void Unmap() {
+    if (shm_ != nullptr) {
+      munmap(const_cast<std::uint32_t*>(shm_), kHeaderWords * 2 * sizeof(std::uint32_t));
+    }
+    shm_ = nullptr;
+    Forget();
+  }
+
+  const std::uint32_t* shm_ = nullptr;
+  unsigned touched_ = 0;
+  bool wrote_ = false;
   std::string path_;
   sqlite3* db_ = nullptr;
   pid_t owner_ = 0;
@@ -260,6 +421,7 @@ Txn::Txn(Mode mode) : conn_(TheConnection()) {
     if (conn_.depth == 0) {
       conn_.Use(StatePath(), true);
       conn_.ExecScript(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN", "cannot begin a transaction");
+      conn_.BeginTracking();
     }
   } catch (...) {
     conn_.mutex.unlock();
@@ -278,7 +440,7 @@ Txn::~Txn() {
 
 void Txn::Commit() {
   if (!open_) return;
-  if (conn_.depth == 1) conn_.ExecScript("COMMIT", "cannot commit");
+  if (conn_.depth == 1) conn_.CommitKeeping();
   open_ = false;
   --conn_.depth;
 }
@@ -331,17 +493,23 @@ void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMi
   }
   conn.ExecScript("COMMIT", "cannot commit");
   guard.done = true;
+  conn.Forget();
 }
 
 std::optional<FaultHit> TakeFault(const std::string& op, bool kernelCall,
                                   const std::vector<std::string>& args) {
   {
-    Txn probe(Txn::kRead);
-    if (!probe.Query("SELECT 1 FROM faults WHERE operation=? AND kernel=? LIMIT 1", op,
+    Connection& conn = TheConnection();
+    std::lock_guard lock(conn.mutex);
+    const bool possible =
+        conn.Remember(conn.faults, (kernelCall ? "1" : "0") + op, [&] {
+          Txn probe(Txn::kRead);
+          return probe
+              .Query("SELECT 1 FROM faults WHERE operation=? AND kernel=? LIMIT 1", op,
                      kernelCall ? 1 : 0)
-             .Step()) {
-      return std::nullopt;
-    }
+              .Step();
+        });
+    if (!possible) return std::nullopt;
   }
   Txn txn(Txn::kWrite);
   std::optional<FaultHit> hit;
@@ -377,6 +545,40 @@ std::optional<FaultHit> TakeFault(const std::string& op, bool kernelCall,
   }
   txn.Commit();
   return hit;
+}
+
+std::optional<std::uint32_t> ObjectId(const std::string& name) {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  return conn.Remember(conn.objects, name, [&]() -> std::optional<std::uint32_t> {
+    Txn txn(Txn::kRead);
+    Stmt s = txn.Query("SELECT id FROM objects WHERE name=?", name);
+    if (!s.Step()) return std::nullopt;
+    return static_cast<std::uint32_t>(s.Int(0));
+  });
+}
+
+std::optional<std::uint32_t> DomainId(const std::string& name) {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  return conn.Remember(conn.domains, name, [&]() -> std::optional<std::uint32_t> {
+    Txn txn(Txn::kRead);
+    Stmt s = txn.Query("SELECT id FROM domains WHERE name=?", name);
+    if (!s.Step()) return std::nullopt;
+    return static_cast<std::uint32_t>(s.Int(0));
+  });
+}
+
+const Profile& CurrentProfile() {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  conn.Ready();
+  const auto now = conn.depth == 0 ? conn.Stamp() : std::nullopt;
+  if (now && conn.profileStamp == now) return conn.GetKeptProfile();
+  Txn txn(Txn::kRead);
+  const Profile& profile = txn.profile();
+  conn.profileStamp = now;
+  return profile;
 }
 
 void ControlFault(const std::string& op, const std::vector<std::string>& args) {

@@ -16,6 +16,13 @@
 //   in which worlds still run is leaked: its slot stays taken.
 // - Object label ids come from a counter that starts at 2 and never goes
 //   back, so a label removed and defined again gets a fresh id.
+// - Answers served from memory (ObjectId, DomainId, CurrentProfile and the
+//   fault probe of TakeFault): each is what one read found, kept while no
+//   transaction has committed in any process since. The WAL index header
+//   (the -shm file, documented SQLite format) counts committed transactions
+//   and is read without a lock, as SQLite's own readers do. A commit of this
+//   process that leaves a table alone keeps that table's answers. Inside an
+//   open transaction the transaction's own reads answer instead.
 // Any SQLite failure becomes HostCtlException "hostsim state <path>: ...".
 #pragma once
 
@@ -116,6 +123,12 @@ class Txn {
   Connection& conn_;
   bool open_ = true;
 };
+
+// Served from memory between commits (decisions above). ObjectId and
+// DomainId: the label's id, nullopt when there is none.
+std::optional<std::uint32_t> ObjectId(const std::string& name);
+std::optional<std::uint32_t> DomainId(const std::string& name);
+const Profile& CurrentProfile();
 
 // Recreates the state at StatePath() from a parsed profile. With
 // `onlyIfMissing`, leaves a state that another process created meanwhile.

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <memory>
+#include <string_view>
 
 #include "platform/host_ctl_exception.h"
 
@@ -15,6 +16,18 @@ constexpr std::streamsize kLineBufferSize = 1024;
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
+
+std::string_view Uncommented(std::string_view line) { return line.substr(0, line.find('#')); }
+
+// Appends the tokens of `text`: runs of plain spaces separate them.
+void AppendTokens(std::string_view text, TokenQueue& tokens) {
+  while (!text.empty()) {
+    const auto space = text.find(' ');
+    if (space != 0) tokens.emplace(text.substr(0, space));
+    if (space == std::string_view::npos) break;
+    text.remove_prefix(space + 1);
+  }
+}
 }  // namespace
 
 void ParseFile(const std::string& path, ParsedPolicyFile& out) {
@@ -27,25 +40,30 @@ void ParseFile(const std::string& path, ParsedPolicyFile& out) {
   do {
     buffer[0] = '\0';
     file.getline(buffer, kLineBufferSize);
-    TokenQueue tokens = ParsePolicyLine(buffer);
-    if (!tokens.empty()) out[lineNumber] = std::move(tokens);
+    TokenQueue tokens;
+    AppendTokens(Uncommented(buffer), tokens);
+    if (!tokens.empty()) {
+      // Numbers only grow, so a fresh map takes every line at its end
+      // without building an empty entry first.
+      if (out.empty() || out.rbegin()->first < lineNumber) {
+        out.emplace_hint(out.end(), lineNumber, std::move(tokens));
+      } else {
+        out[lineNumber] = std::move(tokens);
+      }
+    }
     ++lineNumber;
   } while (file.good());
 }
 
 TokenQueue ParsePolicyLine(const std::string& line) {
-  return StringToQueue(line.substr(0, line.find('#')));
+  TokenQueue tokens;
+  AppendTokens(Uncommented(line), tokens);
+  return tokens;
 }
 
 TokenQueue StringToQueue(const std::string& text) {
   TokenQueue tokens;
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    const auto space = text.find(' ', start);
-    const auto end = space == std::string::npos ? text.size() : space;
-    if (end > start) tokens.push(text.substr(start, end - start));
-    start = end + 1;
-  }
+  AppendTokens(text, tokens);
   return tokens;
 }
 
