@@ -277,6 +277,7 @@ class Connection {
     Unmap();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
+    CloseShmFd();
   }
 
   // A connection inherited through fork must not be used or closed by the
@@ -287,6 +288,7 @@ class Connection {
     profile_.reset();
     Unmap();
     db_ = nullptr;
+    CloseShmFd();
   }
 
   ~Connection() { Close(); }
@@ -335,11 +337,20 @@ class Connection {
 
   void MapShm() {
     if (db_ == nullptr) return;
-    const int fd = open((path_ + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    void* map = mmap(nullptr, kHeaderWords * 2 * sizeof(std::uint32_t), PROT_READ, MAP_SHARED, fd, 0);
-    close(fd);
+    // The descriptor stays open until SQLite has closed the database:
+    // closing any descriptor of the file drops every POSIX lock this process
+    // holds on it, SQLite's shared-memory locks included, and another
+    // process would then reset the shared memory under our feet.
+    if (shmFd_ < 0) shmFd_ = open((path_ + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (shmFd_ < 0) return;
+    void* map =
+        mmap(nullptr, kHeaderWords * 2 * sizeof(std::uint32_t), PROT_READ, MAP_SHARED, shmFd_, 0);
     if (map != MAP_FAILED) shm_ = static_cast<const std::uint32_t*>(map);
+  }
+
+  void CloseShmFd() {
+    if (shmFd_ >= 0) close(shmFd_);
+    shmFd_ = -1;
   }
 
   void Unmap() {
@@ -351,6 +362,7 @@ class Connection {
   }
 
   const std::uint32_t* shm_ = nullptr;
+  int shmFd_ = -1;
   unsigned touched_ = 0;
   bool wrote_ = false;
   std::string path_;
