@@ -72,6 +72,8 @@ const Sizes& RunSizes() {
   return Smoke() ? smoke : full;
 }
 
+int Repetitions() { return Smoke() ? 1 : 3; }
+
 const std::string& Scratch() {
   static const std::string dir = [] {
     const char* env = std::getenv("BENCH_SCRATCH");
@@ -214,6 +216,8 @@ void RegisterSized(const std::string& area, SizedFn project, SizedFn baseline,
                                    fn(state, multiplier);
                                  })
         ->UseRealTime()
+        ->Repetitions(Repetitions())
+        ->ReportAggregatesOnly(Repetitions() > 1)
         ->Unit(benchmark::kMillisecond);
   }
 }

@@ -64,6 +64,9 @@ class StdoutToNull {
   int saved_;
 };
 
+// Repetitions of every figure: its median is what bench/run reports.
+int Repetitions();
+
 // Registers "<area>/<N>x/<side>" with real time; `fn` receives the multiplier.
 using SizedFn = void (*)(benchmark::State&, unsigned multiplier);
 void RegisterSized(const std::string& area, SizedFn project, SizedFn baseline,

@@ -2,6 +2,7 @@
 // (BENCH_SMOKE, BENCH_SCRATCH); the simulated state lives in the scratch
 // folder. The tardisk rows need a private host root, hence privilege.
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdio>
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
   bool hostRoot = true;
   try {
     // Before any thread exists, as the host root requires.
+    mkdir((scratch + "/hostroot").c_str(), 0755);
     HostSim::EnterHostRoot(scratch + "/hostroot");
   } catch (const HostCtl::Lib::HostCtlException& failure) {
     std::fprintf(stderr, "tardisk pairing rows skipped: %s\n", failure.what());

@@ -71,10 +71,14 @@ void RegisterTardisks(bool haveHostRoot) {
     benchmark::RegisterBenchmark((name + "project").c_str(),
                                  [index](benchmark::State& s) { Project(s, index); })
         ->UseRealTime()
+        ->Repetitions(Repetitions())
+        ->ReportAggregatesOnly(Repetitions() > 1)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((name + "baseline").c_str(),
                                  [index](benchmark::State& s) { Baseline(s, index); })
         ->UseRealTime()
+        ->Repetitions(Repetitions())
+        ->ReportAggregatesOnly(Repetitions() > 1)
         ->Unit(benchmark::kMillisecond);
   }
 }
