@@ -115,7 +115,7 @@ void ExpectLines(const char* what, const Strings& expected, const Strings& actua
   ADD_FAILURE() << what << " differs:\n" << report;
 }
 
-struct Spec {
+struct Recipe {
   Strings run, setups, afters, makes, generates, stderrLines, logLines, stdoutLines, afterLines;
   bool root = false, checkStdout = false;
   int exit = 0;
@@ -123,48 +123,48 @@ struct Spec {
   std::vector<std::pair<std::string, std::string>> files;  // path, content
 };
 
-Spec Read(const fs::path& file, const std::string& dir) {
+Recipe Read(const fs::path& file, const std::string& dir) {
   std::ifstream in(file, std::ios::binary);
   std::stringstream buffer;
   buffer << in.rdbuf();
-  Spec spec;
+  Recipe recipe;
   bool inBody = false;
   for (const std::string& raw : Lines(buffer.str())) {
     if (raw.rfind("=== ", 0) == 0) {
-      spec.files.emplace_back(Replace(raw.substr(4), "@DIR@", dir), "");
+      recipe.files.emplace_back(Replace(raw.substr(4), "@DIR@", dir), "");
       inBody = true;
       continue;
     }
     if (inBody) {
-      spec.files.back().second += Replace(raw, "@DIR@", dir) + "\n";
+      recipe.files.back().second += Replace(raw, "@DIR@", dir) + "\n";
       continue;
     }
     const std::size_t colon = raw.find(": ");
     if (raw.rfind("# ", 0) != 0 || colon == std::string::npos) continue;
     const std::string key = raw.substr(2, colon - 2);
     const std::string value = Replace(raw.substr(colon + 2), "@DIR@", dir);
-    if (key == "run") spec.run = Words(value);
-    if (key == "root") spec.root = value == "yes";
-    if (key == "setup") spec.setups.push_back(value);
-    if (key == "after") spec.afters.push_back(value);
-    if (key == "expect-after") spec.afterLines.push_back(value);
-    if (key == "make") spec.makes.push_back(value);
-    if (key == "generate") spec.generates.push_back(raw.substr(colon + 2));
-    if (key == "nofile") spec.nofile = std::stoul(value);
-    if (key == "expect-exit") spec.exit = std::stoi(value);
-    if (key == "expect-stderr") spec.stderrLines.push_back(value);
-    if (key == "expect-log") spec.logLines.push_back(value);
+    if (key == "run") recipe.run = Words(value);
+    if (key == "root") recipe.root = value == "yes";
+    if (key == "setup") recipe.setups.push_back(value);
+    if (key == "after") recipe.afters.push_back(value);
+    if (key == "expect-after") recipe.afterLines.push_back(value);
+    if (key == "make") recipe.makes.push_back(value);
+    if (key == "generate") recipe.generates.push_back(raw.substr(colon + 2));
+    if (key == "nofile") recipe.nofile = std::stoul(value);
+    if (key == "expect-exit") recipe.exit = std::stoi(value);
+    if (key == "expect-stderr") recipe.stderrLines.push_back(value);
+    if (key == "expect-log") recipe.logLines.push_back(value);
     if (key == "expect-stdout") {
-      spec.checkStdout = true;
-      if (value != "@NONE@") spec.stdoutLines.push_back(value);
+      recipe.checkStdout = true;
+      if (value != "@NONE@") recipe.stdoutLines.push_back(value);
     }
   }
-  return spec;
+  return recipe;
 }
 
 // Builds what `make:` and `generate:` describe, below the case folder.
-void Make(const Spec& spec, const fs::path& dir) {
-  for (const std::string& make : spec.makes) {
+void Make(const Recipe& recipe, const fs::path& dir) {
+  for (const std::string& make : recipe.makes) {
     const Strings w = Words(make);
     ASSERT_GE(w.size(), 2u) << make;
     const fs::path target = dir / (w[0] == "symlink" ? w.at(2) : w[1]);
@@ -187,7 +187,7 @@ void Make(const Spec& spec, const fs::path& dir) {
       FAIL() << "unknown make: " << make;
     }
   }
-  for (const std::string& generate : spec.generates) {  // PATH COUNT TEXT
+  for (const std::string& generate : recipe.generates) {  // PATH COUNT TEXT
     const std::size_t first = generate.find(' ');
     const std::size_t second = generate.find(' ', first + 1);
     ASSERT_NE(second, std::string::npos) << generate;
@@ -204,14 +204,14 @@ class CorpusTest : public TestSupport::SimulatedHostTest, public ::testing::With
 TEST_P(CorpusTest, GivesItsStatedResult) {
   const fs::path dir = scratch_.path() / "case";
   fs::create_directories(dir);
-  const Spec spec = Read(GetParam().file, dir.string());
-  ASSERT_FALSE(spec.run.empty()) << "the case names no command";
-  for (const auto& [path, content] : spec.files) {
+  const Recipe recipe = Read(GetParam().file, dir.string());
+  ASSERT_FALSE(recipe.run.empty()) << "the case names no command";
+  for (const auto& [path, content] : recipe.files) {
     fs::create_directories((dir / path).parent_path());
     std::ofstream(dir / path, std::ios::binary) << content;
   }
-  Make(spec, dir);
-  for (const std::string& setup : spec.setups) {
+  Make(recipe, dir);
+  for (const std::string& setup : recipe.setups) {
     Strings words = Words(setup);
     const std::string tool = words.front();
     words.erase(words.begin());
@@ -220,43 +220,43 @@ TEST_P(CorpusTest, GivesItsStatedResult) {
   }
 
   const std::size_t logBefore = HostSim::KernelLog().size();  // what the setup logged is not looked at
-  Strings args = spec.run;
-  if (spec.root) {
+  Strings args = recipe.run;
+  if (recipe.root) {
     args.insert(args.begin(), {"run", "--root", dir.string(), "--", SECPOLICY_BIN_DIR "/secpolicy"});
   }
   rlimit saved{};
   getrlimit(RLIMIT_NOFILE, &saved);
-  if (spec.nofile != 0) {
+  if (recipe.nofile != 0) {
     rlimit lowered = saved;
-    lowered.rlim_cur = spec.nofile;
+    lowered.rlim_cur = recipe.nofile;
     setrlimit(RLIMIT_NOFILE, &lowered);
   }
-  const auto result = TestSupport::RunTool(spec.root ? "hostsim" : "secpolicy", args);
+  const auto result = TestSupport::RunTool(recipe.root ? "hostsim" : "secpolicy", args);
   setrlimit(RLIMIT_NOFILE, &saved);
-  if (spec.root && result.err.find("private mount namespace") != std::string::npos) {
+  if (recipe.root && result.err.find("private mount namespace") != std::string::npos) {
     GTEST_SKIP() << result.err;
   }
 
-  EXPECT_EQ(result.status, spec.exit) << result.err.substr(0, 2000);
-  ExpectLines("standard error", spec.stderrLines, Lines(result.err));
+  EXPECT_EQ(result.status, recipe.exit) << result.err.substr(0, 2000);
+  ExpectLines("standard error", recipe.stderrLines, Lines(result.err));
   Strings info, errors;
   const auto log = HostSim::KernelLog();
   for (auto line = log.begin() + static_cast<std::ptrdiff_t>(logBefore); line != log.end(); ++line) {
     (line->tag == "[INFO]" ? info : errors).push_back(line->tag == "[INFO]" ? line->text : "Error: " + line->text);
   }
-  ExpectLines("informational kernel log", spec.logLines, info);
-  ExpectLines("error kernel log", spec.stderrLines, errors);
-  if (spec.checkStdout) ExpectLines("standard output", spec.stdoutLines, Lines(result.out));
+  ExpectLines("informational kernel log", recipe.logLines, info);
+  ExpectLines("error kernel log", recipe.stderrLines, errors);
+  if (recipe.checkStdout) ExpectLines("standard output", recipe.stdoutLines, Lines(result.out));
   // Commands after the run, each a tool and its arguments; their output
   // lines, all together, against expect-after.
   Strings after;
-  for (const std::string& command : spec.afters) {
+  for (const std::string& command : recipe.afters) {
     Strings words = Words(command);
     const std::string tool = words.front();
     words.erase(words.begin());
     for (const auto& line : Lines(TestSupport::RunTool(tool, words).out)) after.push_back(line);
   }
-  ExpectLines("output after the run", spec.afterLines, after);
+  ExpectLines("output after the run", recipe.afterLines, after);
 }
 
 // A policy file that is listed but cannot be opened any more. The tools give
