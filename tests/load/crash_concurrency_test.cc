@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -46,30 +47,62 @@ class CrashConcurrencyTest : public TestSupport::SimulatedHostTest {
     check.Wait();
     return check.Out();
   }
+
+  // Runs `args` to the end on a fresh state, then again on fresh states,
+  // each time killed once the journal holds `after` lines: the state must
+  // open cleanly and hold a prefix of the complete run's journal.
+  // `prepare` readies each fresh state.
+  void KillAtManyPoints(const Strings& args, const std::vector<std::size_t>& points,
+                        const std::function<void()>& prepare = [] {}) {
+    prepare();
+    const std::size_t before = HostSim::Journal().size();
+    {
+      Child full(args, Io("full"));
+      const int status = full.Wait();
+      if (full.Err().find("private mount namespace") != std::string::npos) GTEST_SKIP() << full.Err();
+      ASSERT_EQ(status, 0) << full.Err();
+    }
+    const Strings complete = HostSim::Journal();
+    ASSERT_GT(complete.size(), points.back());
+    for (std::size_t after : points) {
+      HostSim::Init();
+      prepare();
+      Child run(args, Io("kill" + std::to_string(after)));
+      while (run.Running() && HostSim::Journal().size() < before + after) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+      run.Kill();
+      run.Wait();
+      EXPECT_EQ(Integrity(), "ok\n") << "killed after " << after;
+      const Strings left = HostSim::Journal();
+      ASSERT_LE(left.size(), complete.size());
+      EXPECT_TRUE(std::equal(left.begin(), left.end(), complete.begin())) << "killed after " << after;
+      EXPECT_GE(left.size(), before + after);
+    }
+  }
 };
 
-TEST_F(CrashConcurrencyTest, KilledLoadLeavesACleanPrefixOfTheCompleteLoad) {
-  const std::string dir = Tree("domains", "dom", 12, 25);
-  {
-    Child full({kSecpolicy, "load-domains", dir}, Io("full"));
-    ASSERT_EQ(full.Wait(), 0) << full.Err();
-  }
-  const Strings complete = HostSim::Journal();
-  ASSERT_EQ(complete.size(), 12u * 26u);
+TEST_F(CrashConcurrencyTest, KilledDomainLoadLeavesACleanPrefixOfTheCompleteLoad) {
+  const std::string dir = Tree("domains", "dom", 12, 25);  // 12 x 26 journal lines
+  KillAtManyPoints({kSecpolicy, "load-domains", dir}, {0, 1, 2, 12, 13, 40, 100, 200, 311});
+}
 
-  // Kill points: at once, then after a growing number of accepted writes.
-  for (std::size_t after : {0ul, 1ul, 2ul, 12ul, 13ul, 40ul, 100ul, 200ul, 311ul}) {
-    HostSim::Init();
-    Child load({kSecpolicy, "load-domains", dir}, Io("kill" + std::to_string(after)));
-    while (load.Running() && HostSim::Journal().size() < after) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    load.Kill();
-    load.Wait();
-    EXPECT_EQ(Integrity(), "ok\n") << "killed after " << after;
-    const Strings left = HostSim::Journal();
-    ASSERT_LE(left.size(), complete.size());
-    EXPECT_TRUE(std::equal(left.begin(), left.end(), complete.begin())) << "killed after " << after;
-    EXPECT_GE(left.size(), after);
+TEST_F(CrashConcurrencyTest, KilledFullLoadLeavesACleanPrefixOfTheCompleteLoad) {
+  const fs::path root = scratch_.path() / "root";
+  const fs::path policy = root / "etc/norvane/secpolicy";
+  Tree("root/etc/norvane/secpolicy/domains", "dom", 8, 20);
+  for (const char* domain : {"globalVMDom", "ioFilterDom", "appDom", "daemonFrameworkDom", "superDom"}) {
+    scratch_.Write("root/etc/norvane/secpolicy/domains/" + std::string(domain), "-s open grant\n");
   }
+  scratch_.Write("root/etc/norvane/secpolicy/objects/main", "appLabel\nother\n");
+  scratch_.Write("root/etc/norvane/secpolicy/tardisks/p1", "-E systemBinary superDom\n");
+  scratch_.Write("root/etc/norvane/secpolicy/fileLabels/map", (root / "files").string() + "/* appLabel\n");
+  for (const char* file : {"tardisks/t1", "tardisks/t2", "files/a", "files/b/c"}) scratch_.Write("root/" + std::string(file), "x");
+  HostSim::InitFileLabel((root / "tardisks").string(), true);
+  HostSim::InitFileLabel((root / "files").string(), true);
+  KillAtManyPoints({SECPOLICY_BIN_DIR "/hostsim", "run", "--root", root.string(), "--", kSecpolicy, "load"},
+                   {0, 1, 5, 20, 60, 120, 170},
+                   [&] { HostSim::MapTardisk((policy / "tardisks/p1").string(), "t1"); });
 }
 
 // Three loads of different domains and a display, started together on a
