@@ -1,6 +1,7 @@
 // The simulated kernel itself: one rule write, one label lookup, one keyword
 // validation, against raw prepared SQLite statements on a database of the
-// same kind (WAL, synchronous=NORMAL, the same table and index).
+// same kind (WAL, synchronous=NORMAL, the same checkpoint interval, the same
+// table and index).
 #include <sqlite3.h>
 
 #include <stdexcept>
@@ -21,7 +22,7 @@ class RawDb {
     std::remove(path.c_str());
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("raw db");
     Exec(
-        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;"
         "CREATE TABLE objects(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,"
         "                     predefined INTEGER NOT NULL);"
         "INSERT INTO objects VALUES(2, 'unlabeled', 1), (3, 'tardiskDefault', 1),"

@@ -179,6 +179,13 @@ class Connection {
     return answer;
   }
 
+  // Maps the WAL index once a transaction has made sure it exists, so its
+  // descriptor is opened with the database's own rather than at some later
+  // lookup.
+  void Watch() {
+    if (shm_ == nullptr) MapShm();
+  }
+
   void BeginTracking() {
     touched_ = 0;
     wrote_ = false;
@@ -249,7 +256,8 @@ class Connection {
     }
     try {
       Check(sqlite3_busy_timeout(db_, 10000), "cannot set the busy timeout");
-      ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "cannot set up the journal");
+      ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;",
+                 "cannot set up the journal");
       if (createDefault && !HasSchema()) {
         const std::string text(kDefaultProfile);
         Reset(text, ParseProfile(text, "(built-in default)"), true);
@@ -433,6 +441,7 @@ Txn::Txn(Mode mode) : conn_(TheConnection()) {
     if (conn_.depth == 0) {
       conn_.Use(StatePath(), true);
       conn_.ExecScript(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN", "cannot begin a transaction");
+      conn_.Watch();
       conn_.BeginTracking();
     }
   } catch (...) {
@@ -506,6 +515,7 @@ void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMi
   conn.ExecScript("COMMIT", "cannot commit");
   guard.done = true;
   conn.Forget();
+  conn.Watch();
 }
 
 std::optional<FaultHit> TakeFault(const std::string& op, bool kernelCall,

@@ -9,6 +9,9 @@
 // - One connection per process, opened lazily, shared by every handle, and
 //   reopened when StatePath() names another file (tests switch states).
 //   WAL journal, 10 s busy timeout, statements prepared once per connection.
+//   The WAL is checkpointed every 10,000 pages rather than SQLite's 1,000: a
+//   policy load makes one transaction per rule, and each checkpoint's sync
+//   would otherwise cost more than the writes between two of them.
 // - Every kernel operation runs in one transaction (BEGIN IMMEDIATE when it
 //   writes), and a write is journaled inside the transaction that makes it.
 // - Domain id slots 0 and 1 are never handed out: 1 is the "no label" answer
