@@ -258,6 +258,10 @@ class Connection {
       Check(sqlite3_busy_timeout(db_, 10000), "cannot set the busy timeout");
       ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;",
                  "cannot set up the journal");
+      // Taken now, with the connection's other descriptors, rather than
+      // whenever the first stamp is read (perhaps while descriptors are
+      // scarce).
+      OpenShmFd();
       if (createDefault && !HasSchema()) {
         const std::string text(kDefaultProfile);
         Reset(text, ParseProfile(text, "(built-in default)"), true);
@@ -349,11 +353,15 @@ class Connection {
     // closing any descriptor of the file drops every POSIX lock this process
     // holds on it, SQLite's shared-memory locks included, and another
     // process would then reset the shared memory under our feet.
-    if (shmFd_ < 0) shmFd_ = open((path_ + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    OpenShmFd();
     if (shmFd_ < 0) return;
     void* map =
         mmap(nullptr, kHeaderWords * 2 * sizeof(std::uint32_t), PROT_READ, MAP_SHARED, shmFd_, 0);
     if (map != MAP_FAILED) shm_ = static_cast<const std::uint32_t*>(map);
+  }
+
+  void OpenShmFd() {
+    if (shmFd_ < 0) shmFd_ = open((path_ + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
   }
 
   void CloseShmFd() {
