@@ -20,7 +20,7 @@ constexpr const char* kFooter =
     "  HOSTSIM_STATE   path of the simulated host's state database\n"
     "                  (default $XDG_STATE_HOME/hostsim/state.db, else\n"
     "                  $HOME/.local/state/hostsim/state.db)\n"
-    "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)";
+    "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)\n";
 
 std::uint32_t ParseNumber(const std::string& text, const char* what) {
   try {
@@ -35,7 +35,7 @@ std::uint32_t ParseNumber(const std::string& text, const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"hostsim: set up, inspect and break the simulated host"};
+  CLI::App app{"hostsim: set up, inspect and break the simulated host", "hostsim"};
   app.footer(kFooter);
   app.require_subcommand(1);
   std::function<void()> action;
