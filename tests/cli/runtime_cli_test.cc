@@ -111,13 +111,4 @@ TEST_F(RuntimeCliTest, BadNumbersAndArityAreUsageErrors) {
   EXPECT_TRUE(HostSim::Journal().empty());
 }
 
-TEST_F(RuntimeCliTest, HelpExitsZero) {
-  for (const Args& args : {Args{"--help"}, Args{"file-policy", "list", "--help"},
-                           Args{"param-check", "set", "--help"}}) {
-    const auto result = RunTool("secpolicy", args);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_NE(result.out, "");
-  }
-}
-
 }  // namespace

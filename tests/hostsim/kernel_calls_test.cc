@@ -190,22 +190,6 @@ TEST_F(KernelCallTest, ControlLibraryFaultsThrowTheirMessage) {
   EXPECT_THROW(iface.CreateDomain("third", HYXACCESS_QSI_DEFDOM_NONE), HostCtlException);
 }
 
-TEST_F(KernelCallTest, ReplacedGateSeesTheWordsAndCanBeRestored) {
-  std::vector<std::array<std::uint64_t, 5>> seen;
-  HostSim::Gate previous = HostSim::ReplaceKernelGate(
-      [&](std::uint32_t, const std::array<std::uint64_t, 5>& args) {
-        seen.push_back(args);
-        return CallResult{0, 0};
-      });
-  AccessControlCall(16485, static_cast<std::uint64_t>(-1), 2, 3, 4, 5);
-  HostSim::ReplaceKernelGate(previous);
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0][0], ~std::uint64_t{0});
-  EXPECT_EQ(seen[0][4], 5u);
-  std::uint32_t id = 0;
-  EXPECT_EQ(Err(AccessControlCall(16485, 3, Addr(&id))), Neg(ESRCH));
-}
-
 TEST_F(KernelCallTest, PathResolutionFillsTheCallersBuffer) {
   const std::string dir = scratch_.MakeDir("a/b");
   const std::string twisted = scratch_.str() + "/a/./b/../b";

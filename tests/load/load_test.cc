@@ -180,18 +180,4 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{"appDom", "Failed to fetch domainID for default tar disk domain"},
         std::pair{"daemonFrameworkDom", "Failed to fetch domainID for daemon framework domain"}));
 
-TEST_F(LoadTest, EarlyLoadTakesOnlyDomainsFromItsDirectoryAndStopsAtAFailure) {
-  const std::string early = scratch_.MakeDir("early");
-  EXPECT_EQ(Capture([&] { SecPolicy::LoadPolicyEarly(early); }).err,
-            "Error: Unable to open policy directory " + early + "/domains\n");
-  EXPECT_NE(iface_.LookupLabel("appLabel", HYXACCESS_LABEL_OBJECT), 1u);
-  EXPECT_EQ(Label(file_), "unlabeled");
-
-  WriteFile(early + "/domains/earlyDom", "");
-  EXPECT_EQ(Capture([&] { SecPolicy::LoadPolicyEarly(early); }).err, "");
-  EXPECT_NE(Id("earlyDom"), 0u);
-  EXPECT_EQ(Id("superDom"), 0u);
-  EXPECT_EQ(Label(file_), "systemFile");
-}
-
 }  // namespace

@@ -67,22 +67,6 @@ TEST_F(MessageSinks, LoggerUpGoesToSyslogWithFixedFormats) {
   EXPECT_TRUE(KernelLogLines().empty());
 }
 
-struct HeaderCase {
-  std::string title, subtitle, expected;
-};
-
-TEST(DisplayHeader, RuleAsLongAsTheLongerText) {
-  const std::string rule24(24, '-');
-  for (const auto& c :
-       std::vector<HeaderCase>{{"Policy set in the kernel", "",
-                                "\n\n" + rule24 + "\nPolicy set in the kernel\n" + rule24 + "\n"},
-                               {"", "", "\n\n\n\n\n"},
-                               {"ab", "longer", "\n\n------\nab\nlonger\n------\n"},
-                               {"title", "sub", "\n\n-----\ntitle\nsub\n-----\n"}}) {
-    EXPECT_EQ(Capture([&] { DisplayHeader(c.title, c.subtitle); }).out, c.expected) << c.title;
-  }
-}
-
 TEST(Exceptions, CopiesShareTheEventAndRetryIsCaughtAsBase) {
   const HostCtl::Lib::EvtMessage event("evt");
   try {
@@ -94,11 +78,6 @@ TEST(Exceptions, CopiesShareTheEventAndRetryIsCaughtAsBase) {
     EXPECT_EQ(event.use_count(), 3);
   }
   EXPECT_TRUE(HostCtl::Lib::HostCtlException("plain").event().empty());
-  try {
-    RuleSizeError();
-  } catch (const HostCtl::Lib::HostCtlException& e) {
-    EXPECT_STREQ(e.what(), "incorrect number of arguments for this rule type");
-  }
 }
 
 }  // namespace

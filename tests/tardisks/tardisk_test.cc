@@ -1,5 +1,4 @@
 #include <dirent.h>
-#include <sys/xattr.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,7 +9,6 @@
 
 #include "hostsim/admin.h"
 #include "labels/file_labels.h"
-#include "platform/file_label_attr.h"
 #include "platform/host_ctl_exception.h"
 #include "tardisks/default_tardisk_policy.h"
 #include "tardisks/tardisk_discovery.h"
@@ -147,20 +145,11 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"# own\n-E systemBinary myDom\n", "", "systemBinary",
                  {"superDom", "daemonFrameworkDom", "appDom"}},
         RuleCase{"-E unlabeled myDom\n", "", "unlabeled", {}},
-        RuleCase{"-e systemBinary myDom\n",
-                 kParseError + "1 : invalid tardisk policy rule type (-e)\n" + kParseFailed, "unlabeled", {}},
-        RuleCase{"\n-E systemBinary\n",
-                 kParseError + "2 : incorrect number of arguments for this rule type\n" + kParseFailed,
-                 "unlabeled", {}},
         RuleCase{"-E systemBinary noDom\n",
                  kParseError + "1 : Failed to fetch domain id for noDom\n" + kParseFailed, "unlabeled", {}},
         RuleCase{"-E logFile myDom\n-E systemBinary myDom\n",
                  "Error: Only one rule of this type is allowed\n" + kParseFailed, "logFile",
-                 {"superDom", "daemonFrameworkDom", "appDom"}},
-        RuleCase{"-E noLabel myDom\n",
-                 "Error: P:1 : Tardisk: /tardisks/t1 : Invalid label (noLabel) for file /tardisks/t1\n"
-                 "Error: Error in setting some tardisk labels and policy\n",
-                 "unlabeled", {}}));
+                 {"superDom", "daemonFrameworkDom", "appDom"}}));
 
 TEST_F(TardiskTest, LaunchDomainEqualToTheRuleDomainGetsNoTransition) {
   SecPolicy::TardiskPolicy policy(Policy("p", "-E systemBinary superDom\n", "t1"));
@@ -180,19 +169,6 @@ TEST_F(TardiskTest, DefaultPolicyWritesEveryRuleBeforeAnyLabelAndStopsAtAnUnknow
   EXPECT_THROW(SecPolicy::SetDefaultTardiskPolicy(tardisks, iface_), HostCtl::Lib::HostCtlException);
   EXPECT_EQ(iface_.calls, Strings{});
   EXPECT_EQ(Label("/tardisks/t1"), "unlabeled");
-}
-
-TEST_F(TardiskTest, DisplayLeavesTheLineOfAnUnreadableLabelOpen) {
-  SecPolicy::SetFileLabel("/tardisks/t1", "systemBinary", iface_);
-  removexattr("/tardisks/t2", HyxCtl::Security::kFileLabelAttribute);
-  const auto output = TestSupport::Capture([&] { SecPolicy::DisplayPolicyTardiskLabels(iface_); });
-  std::string expected = "\n\n" + std::string(20, '-') + "\nTardisk Path (label)\n" + std::string(20, '-') + "\n";
-  for (const auto& name : DirOrder("/tardisks")) {
-    expected += "/tardisks/" + name + " (" + (name == "t1" ? "systemBinary)\n" : "");
-  }
-  EXPECT_EQ(output.out, expected);
-  EXPECT_EQ(output.err, "Error: Error in reading tardisk label: (/tardisks/t2): Unable to get file "
-                        "label for file /tardisks/t2:No data available\n");
 }
 
 }  // namespace
