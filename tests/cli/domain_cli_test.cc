@@ -78,8 +78,4 @@ TEST_F(DomainCliTest, ExampleTreeLoadsAndDisplays) {
   EXPECT_NE(std::string::npos, display.out.find("-u netdSocket create grant\n"));
 }
 
-TEST_F(DomainCliTest, LoadDomainsWithoutDirectoryIsAUsageError) {
-  EXPECT_EQ(2, RunTool("secpolicy", {"load-domains"}).status);
-}
-
 }  // namespace

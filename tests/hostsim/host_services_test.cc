@@ -24,7 +24,6 @@ namespace {
 
 using HostCtl::Lib::HostCtlException;
 using TestSupport::RunTool;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 class HostServicesTest : public TestSupport::SimulatedHostTest {};
@@ -145,16 +144,6 @@ TEST_F(HostServicesTest, InitFileLabelWritesTheInitialLabelWithoutFollowingLinks
   EXPECT_EQ(label(inner), unlabeled);
   EXPECT_EQ(label(outside), -1);
   EXPECT_THROW(HostSim::InitFileLabel(scratch_.str() + "/missing", false), HostCtlException);
-}
-
-TEST_F(HostServicesTest, KernelLogKeepsTagAndTextInOrderAndSyslogCanBeForced) {
-  HyxCtl::System::WriteToKlog("first %s", "[INFO]");
-  HyxCtl::System::WriteToKlog("second", "[ERR]");
-  EXPECT_THAT(TestSupport::KernelLogLines(), ElementsAre("[INFO] first %s", "[ERR] second"));
-  EXPECT_FALSE(HyxCtl::System::SyslogIsRunning());
-  HostSim::SetSyslogRunning(true);
-  EXPECT_TRUE(HyxCtl::System::SyslogIsRunning());
-  HostSim::SetSyslogRunning(false);
 }
 
 TEST_F(HostServicesTest, ToolSharesTheStateWithThisProcess) {
