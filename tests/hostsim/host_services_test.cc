@@ -70,34 +70,21 @@ TEST_F(HostServicesTest, BadProfilesAreRefusedWithAClearMessage) {
   EXPECT_EQ(iface.GetMaxDomains(), 64u);
 }
 
-TEST_F(HostServicesTest, OptionsAndConfigurationStore) {
+// Set values are read through the library by the template and restore tests;
+// here, what those do not reach: an unset option, a missing key.
+TEST_F(HostServicesTest, UnsetOptionAndMissingKeyAreAbsent) {
   HyxCtl::Adv::AdvancedOptionImpl options;
-  EXPECT_EQ(options.FindOption("/UserVars/X"), nullptr);
   HostSim::SetIntegerOption("/UserVars/X", -4);
-  std::unique_ptr<HostCtl::Adv::AdvancedOption> option(options.FindOption("/UserVars/X"));
-  auto* number = dynamic_cast<HostCtl::Adv::AdvancedIntegerOption*>(option.get());
-  ASSERT_NE(number, nullptr);
-  EXPECT_EQ(number->GetCurrentValue(), -4);
-  HostSim::SetStringOption("/UserVars/X", "text");
-  option.reset(options.FindOption("/UserVars/X"));
-  EXPECT_EQ(dynamic_cast<HostCtl::Adv::AdvancedIntegerOption*>(option.get()), nullptr);
   HostSim::UnsetOption("/UserVars/X");
   EXPECT_EQ(options.FindOption("/UserVars/X"), nullptr);
 
   const PalConfigStore::ConfigStoreObjectId id("domain_settings", "security", "pal", "appDom");
-  EXPECT_EQ(PalConfigStore::GetDesiredUserConfig(id, PalConfigStore::FLAG_NONE), nullptr);
   HostSim::SetConfigValue("appDom", "enforcement_level", "audit");
   auto object = PalConfigStore::GetDesiredUserConfig(id, PalConfigStore::FLAG_NONE);
   ASSERT_NE(object, nullptr);
   std::string value = "kept";
   EXPECT_FALSE(object->GetValue("other", &value));
   EXPECT_EQ(value, "kept");
-  EXPECT_TRUE(object->GetValue("enforcement_level", &value));
-  EXPECT_EQ(value, "audit");
-  EXPECT_FALSE(HostSim::GetBootStatus("appDom"));
-  PalConfigStore::SetBootStatus(id, true);
-  EXPECT_TRUE(HostSim::GetBootStatus("appDom"));
-  EXPECT_EQ(HostSim::Journal().back(), "SetBootStatus domain_settings security pal appDom true");
 }
 
 TEST_F(HostServicesTest, SysinfoNamesTheMappedTardiskAtOffset36) {
