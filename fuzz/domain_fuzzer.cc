@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host.Reset();
   HyxCtl::Security::HyxAccessInterfaceImpl iface;
   std::uint32_t id = 0;
-  if (!iface.FindDomain("hostd", &id)) return 0;
+  if (!iface.FindDomain("mgmtd", &id)) return 0;
 
-  SecPolicy::DomainPolicy policy("hostd", id);
-  policy.policyFilePath = host.WriteFile("hostd", Fuzz::AsText(data, size));
+  SecPolicy::DomainPolicy policy("mgmtd", id);
+  policy.policyFilePath = host.WriteFile("mgmtd", Fuzz::AsText(data, size));
   try {
     policy.ParsePolicy(iface);
   } catch (const HostCtlException&) {

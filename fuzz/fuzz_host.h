@@ -16,8 +16,8 @@ namespace Fuzz {
 // Domains and objects every reset state holds, beside the profile's own, so
 // that rules naming them get past the lookups into the write paths.
 inline constexpr const char* kDomains[] = {"superDom", "appDom", "daemonFrameworkDom",
-                                          "ioFilterDom", "hostd"};
-inline constexpr const char* kObjects[] = {"hostdConfig", "hostdLog", "netdSocket",
+                                          "ioFilterDom", "mgmtd"};
+inline constexpr const char* kObjects[] = {"mgmtdConfig", "mgmtdLog", "netdSocket",
                                           "ioFilterBinary"};
 
 class Host {

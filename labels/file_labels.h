@@ -40,7 +40,7 @@ class FileLabelPolicy {
     std::uint32_t line = 0;
   };
 
-  // Appends the mappings of one file. Each line holds a specification and
+  // Appends the mappings of one file. Each line holds a path pattern and
   // an object name. A malformed line throws file + ":" + line + " : " +
   // cause and ends the file; an unknown label passes the kernel library's
   // exception unlocated.
