@@ -1,5 +1,5 @@
 // A spawned child process for tests that kill, limit or measure one: its
-// output in files, its exit status, its peak memory.
+// standard error in a file, its exit status, its peak memory.
 #pragma once
 
 #include <fcntl.h>
@@ -7,7 +7,6 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,33 +18,24 @@ extern char** environ;
 
 namespace TestChild {
 
-namespace fs = std::filesystem;
-
-// Runs `args` (the program found on PATH unless it is a path), standard
-// input from `input`, output into files below `io`. With `nofile`, the child
-// starts with that open-file limit.
+// Runs `args` (the program found on PATH unless it is a path) with standard
+// error into `err`; with `nofile`, under that open-file limit.
 class Child {
  public:
-  Child(const std::vector<std::string>& args, const fs::path& io, const std::string& input = "",
-        rlim_t nofile = 0)
-      : out_(io / "out"), err_(io / "err") {
+  Child(const std::vector<std::string>& args, const std::filesystem::path& err, rlim_t nofile = 0)
+      : err_(err) {
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    const std::string in = (io / "in").string();
-    std::ofstream(in) << input;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     rlimit saved{};
     getrlimit(RLIMIT_NOFILE, &saved);
-    if (nofile != 0) {
-      rlimit lowered = saved;
-      lowered.rlim_cur = nofile;
-      setrlimit(RLIMIT_NOFILE, &lowered);
-    }
+    rlimit lowered = saved;
+    lowered.rlim_cur = nofile != 0 ? nofile : saved.rlim_cur;
+    setrlimit(RLIMIT_NOFILE, &lowered);  // inherited by the child, restored at once
     if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     setrlimit(RLIMIT_NOFILE, &saved);
     posix_spawn_file_actions_destroy(&actions);
@@ -71,20 +61,17 @@ class Child {
     return pid_ > 0;
   }
   long PeakKilobytes() const { return usage_.ru_maxrss; }  // after Wait
-  std::string Err() const { return Read(err_); }
-  std::string Out() const { return Read(out_); }
-
- private:
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path);
+  std::string Err() const {
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(err_).rdbuf();
     return text.str();
   }
+
+ private:
   pid_t pid_ = -1;
   int status_ = 0;
   rusage usage_{};
-  fs::path out_, err_;
+  std::filesystem::path err_;
 };
 
 }  // namespace TestChild
