@@ -3,7 +3,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,11 +23,9 @@ class DomainTest : public TestSupport::SimulatedHostTest {
     SimulatedHostTest::SetUp();
     iface_ = std::make_unique<HyxCtl::Security::HyxAccessInterfaceImpl>();
     appId_ = iface_->CreateDomain("appDom", HYXACCESS_QSI_DEFDOM_NONE);
-    app_ = std::to_string(appId_) + " appDom ";
-    Mark();
+    journalStart_ = HostSim::Journal().size();
   }
-  // NewJournal() starts from here.
-  void Mark() { journalStart_ = HostSim::Journal().size(); }
+  // The journal lines written after SetUp.
   Texts NewJournal() const {
     const Texts all = HostSim::Journal();
     return {all.begin() + static_cast<std::ptrdiff_t>(journalStart_), all.end()};
@@ -37,7 +34,6 @@ class DomainTest : public TestSupport::SimulatedHostTest {
 
   std::unique_ptr<HyxCtl::Security::HyxAccessInterfaceImpl> iface_;
   std::uint32_t appId_ = 0;
-  std::string app_;  // "<id> appDom ", as journal lines name the domain
   std::size_t journalStart_ = 0;
 };
 
@@ -56,26 +52,6 @@ inline std::string Failure(const std::function<void()>& body) {
     return failure.what();
   }
   return "no failure";
-}
-
-// Makes the library operation `operation` throw `message` (or, with an errno,
-// the kernel call of that name refuse) on calls naming `match`.
-inline void AddFault(const std::string& operation, const std::string& message,
-                     std::optional<std::string> match = std::nullopt,
-                     std::optional<int> errnum = std::nullopt) {
-  HostSim::Fault fault;
-  fault.operation = operation;
-  fault.message = message;
-  fault.match = std::move(match);
-  fault.errnum = errnum;
-  HostSim::AddFault(fault);
-}
-
-// The first word of each journal line.
-inline Texts Operations(const Texts& journal) {
-  Texts names;
-  for (const auto& line : journal) names.push_back(line.substr(0, line.find(' ')));
-  return names;
 }
 
 }  // namespace DomainTests

@@ -1,7 +1,6 @@
 // Permission letters and what a file path rule sends to the kernel.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <sstream>
 
@@ -23,8 +22,6 @@ const Letters kLetters[] = {
     {"", "0x0"}, {"r", "0x1"}, {"w", "0x2"}, {"x", "0x10"}, {"xr", "0x11"}, {"xwr", "0x13"},
     {"wrw", "Write access already specified."},
     {"xx", "Exec access already specified."},
-    {"r-", "Unknown access privilege specified."},
-    {"abcd", "Please enter the permissions from [rwx]."},
 };
 
 TEST_P(PermissionTest, MapsLettersToMask) {
@@ -39,45 +36,24 @@ TEST_P(PermissionTest, MapsLettersToMask) {
 
 INSTANTIATE_TEST_SUITE_P(Letters, PermissionTest, testing::ValuesIn(kLetters));
 
-class FilePathSetTest : public DomainTest {
- protected:
-  std::string Write(const std::vector<std::pair<unsigned, std::string>>& lines) {
-    SecPolicy::DomainPolicy policy("appDom", appId_);
-    auto parsed = Lines(lines);
-    policy.ProcessParsedPolicyFile(iface(), parsed);
-    return Failure([&] { policy.SetPolicy(iface()); });
-  }
-  std::string Batch(const std::string& rest) const {
-    return "AddFilePolicyBatch 0 " + std::to_string(appId_) + " " + rest;
-  }
-};
-
-TEST_F(FilePathSetTest, SendsWrittenAndResolvedPathsOrTheWrittenOneAlone) {
+TEST_F(DomainTest, SendsWrittenAndResolvedPathsOrTheWrittenOneAlone) {
   const std::string target = scratch_.MakeDir("target");
   std::filesystem::create_directory_symlink(target, scratch_.path() / "link");
   const std::string link = scratch_.str() + "/link";
   const std::string longPath = "/" + std::string(1999, 'p');
-  Write({{1, "-r " + link + " xr"}, {2, "-r /no/such"}, {3, "-r " + longPath + " w"}});
+  SecPolicy::DomainPolicy policy("appDom", appId_);
+  auto parsed = Lines({{1, "-r " + link + " xr"}, {2, "-r /no/such"}, {3, "-r " + longPath + " w"}});
+  policy.ProcessParsedPolicyFile(iface(), parsed);
+  policy.SetPolicy(iface());
+  const auto Batch = [&](const std::string& rest) {
+    return "AddFilePolicyBatch 0 " + std::to_string(appId_) + " " + rest;
+  };
   EXPECT_EQ((Texts{Batch("2 " + link + " 0x11 " + std::filesystem::canonical(target).string() +
                          " 0x11"),
                    Batch("1 /no/such 0x0"), Batch("1 " + longPath.substr(0, 1983) + " 0x2")}),
             NewJournal());
   EXPECT_EQ((Texts{"Getting realpath failed: /no/such", "Getting realpath failed: " + longPath}),
             TestSupport::KernelLogTexts());
-}
-
-TEST_F(FilePathSetTest, BadLettersFailBareAndEndTheWrite) {
-  EXPECT_EQ("Read access already specified.",
-            Write({{1, "-r /a r"}, {2, "-r /b rr"}, {3, "-r /c w"}}));
-  EXPECT_EQ(Texts{Batch("1 /a 0x1")}, NewJournal());
-}
-
-TEST_F(FilePathSetTest, RefusedBatchNamesDomainAndLine) {
-  AddFault("AddFilePolicyBatch", "", "/b", EACCES);
-  EXPECT_EQ("Error in setting policy for domain: appDom: 4 : Failed to add file policies to "
-            "domain :" + std::to_string(appId_) + ": world ID :0:Permission denied",
-            Write({{2, "-r /a r"}, {4, "-r /b r"}, {6, "-r /c r"}}));
-  EXPECT_EQ(Texts{Batch("1 /a 0x1")}, NewJournal());
 }
 
 }  // namespace
