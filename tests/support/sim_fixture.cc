@@ -3,11 +3,9 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "hostsim/admin.h"
 
@@ -36,9 +34,8 @@ std::string ScratchDir::Write(const std::string& relative, const std::string& co
 }
 
 std::string ScratchDir::MakeDir(const std::string& relative) const {
-  const fs::path dir = path_ / relative;
-  fs::create_directories(dir);
-  return dir.string();
+  fs::create_directories(path_ / relative);
+  return (path_ / relative).string();
 }
 
 Output Capture(const std::function<void()>& body) {
@@ -46,15 +43,12 @@ Output Capture(const std::function<void()>& body) {
   testing::internal::CaptureStderr();
   try {
     body();
-  } catch (...) {
-    testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
+  } catch (...) {  // end both captures so the next test can capture again
+    (void)testing::internal::GetCapturedStdout(), (void)testing::internal::GetCapturedStderr();
     throw;
   }
-  Output output;
-  output.out = testing::internal::GetCapturedStdout();
-  output.err = testing::internal::GetCapturedStderr();
-  return output;
+  // Braced initialisers run in order: standard output is taken first.
+  return {testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
 }
 
 std::vector<std::string> KernelLogLines() {
@@ -71,9 +65,8 @@ std::vector<std::string> KernelLogTexts() {
 
 void SimulatedHostTest::SetUp() {
   setenv("HOSTSIM_STATE", (scratch_.path() / "state.db").c_str(), 1);
-  setenv("HOSTSIM_SYSLOG", "down", 1);  // spawned tools log to the kernel log too
+  setenv("HOSTSIM_SYSLOG", "down", 1);  // read at each call, here and in spawned tools
   HostSim::Init();
-  HostSim::SetSyslogRunning(false);
 }
 
 void SimulatedHostTest::TearDown() {
@@ -81,31 +74,15 @@ void SimulatedHostTest::TearDown() {
   HostSim::SetSyslogRunning(std::nullopt);
 }
 
-void SimulatedHostTest::InitWithProfile(const std::string& profilePath) {
-  HostSim::Init(profilePath);
-}
-
-namespace {
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
-}  // namespace
-
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args) {
   const std::string program = std::string(SECPOLICY_BIN_DIR) + "/" + tool;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   // Output goes to files, so a large output cannot block the child.
   ScratchDir io;
-  const std::string outPath = (io.path() / "out").string();
-  const std::string errPath = (io.path() / "err").string();
+  const std::string outPath = io.str() + "/out", errPath = io.str() + "/err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -114,19 +91,14 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ToolResult result;
-  if (rc != 0) return result;
+  if (rc != 0) return {};
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  for (auto [path, target] : {std::pair{&outPath, &result.out}, std::pair{&errPath, &result.err}}) {
-    const int fd = open(path->c_str(), O_RDONLY);
-    if (fd >= 0) {
-      *target = ReadAll(fd);
-      close(fd);
-    }
-  }
-  return result;
+  const auto slurp = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, slurp(outPath), slurp(errPath)};
 }
 
 }  // namespace TestSupport

@@ -29,10 +29,7 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-struct Output {
-  std::string out;
-  std::string err;
-};
+struct Output { std::string out, err; };
 
 // Runs `body` with standard output and standard error captured.
 Output Capture(const std::function<void()>& body);
@@ -43,23 +40,19 @@ std::vector<std::string> KernelLogLines();
 std::vector<std::string> KernelLogTexts();
 
 // A fresh simulated host for each test: HOSTSIM_STATE points into a scratch
-// folder, the state is initialised from the default profile (or the given
-// profile), and the system logger is reported as down so that messages land
+// folder, the state is initialised from the default profile, and the system logger is reported as down so that messages land
 // in the kernel log.
 class SimulatedHostTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Re-initialises the state from a profile file.
-  void InitWithProfile(const std::string& profilePath);
 
   ScratchDir scratch_;
 };
 
 struct ToolResult {
   int status = -1;  // exit status, or -1 when killed by a signal
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // Runs one of the built tools ("secpolicy" or "hostsim") with the current
