@@ -82,6 +82,18 @@ void MapTardisk(const std::string& file, const std::string& tardiskName);
 // following symbolic links.
 void InitFileLabel(const std::string& path, bool recursive);
 
+// Dry run of file labelling: while on, HyxCtl::Security::WriteFileLabelAttr
+// records each write instead of making it (see label_attr.cc). Turning it on
+// or off forgets what was recorded.
+struct RecordedLabelWrite {
+  std::string path;                    // as the policy names the file
+  std::optional<std::uint32_t> before;  // the label id on disk, if any
+  std::uint32_t after = 0;              // the id of the last write
+};
+void RecordLabelWrites(bool on);
+// What was recorded, by path; forgets it.
+std::vector<RecordedLabelWrite> TakeRecordedLabelWrites();
+
 // Marks a label as invalid: GetInvalidLabels(type) names it until it is
 // removed and defined again.
 void InvalidateLabel(const std::string& name, HyxAccessLabelType type);

@@ -44,7 +44,7 @@ void SetFileLabel(const std::string& path, const std::string& label,
   const std::uint32_t id = iface.LookupLabel(label, HYXACCESS_LABEL_OBJECT);
   if (id == 1) throw HostCtlException("Invalid label (" + label + ") for file " + path);
   errno = 0;
-  if (setxattr(path.c_str(), kFileLabelAttribute, &id, kFileLabelSize, XATTR_REPLACE) < 0) {
+  if (HyxCtl::Security::WriteFileLabelAttr(path.c_str(), path.c_str(), id) < 0) {
     throw HostCtlException("Unable to set file label (" + label + ") for file " + path + ": " +
                            std::strerror(errno));
   }

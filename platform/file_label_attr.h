@@ -1,6 +1,8 @@
-// Name of the extended attribute that carries a file's security label: a
-// 4-byte label id in host byte order.
+// The extended attribute that carries a file's security label (a 4-byte
+// label id in host byte order), and the one call that writes it.
 #pragma once
+
+#include <cstdint>
 
 namespace HyxCtl::Security {
 
@@ -10,5 +12,13 @@ namespace HyxCtl::Security {
 inline constexpr char kFileLabelAttribute[] = "security.norvane";
 
 inline constexpr unsigned int kFileLabelSize = 4;
+
+// Replaces the label attribute of `path` with `id`, as
+// setxattr(path, kFileLabelAttribute, &id, kFileLabelSize, XATTR_REPLACE):
+// returns 0, or -1 with errno set (ENODATA when the file has no label yet).
+// `path` is the name the call uses, which may be a descriptor's
+// ("/proc/self/fd/N"); `shownPath` is the file as the policy names it, for
+// whoever watches the writes. Safe to call from several threads.
+int WriteFileLabelAttr(const char* path, const char* shownPath, std::uint32_t id);
 
 }  // namespace HyxCtl::Security
