@@ -1,6 +1,10 @@
 // secpolicy: loads, applies and displays the host's security policy.
 #include <sysexits.h>
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 #include "cli/common/log_tap.h"
 #include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
@@ -10,10 +14,26 @@
 
 namespace SecPolicyCli {
 
-// The library reports some failures itself before throwing the same text
-// (a missing special domain); saying it twice would only confuse.
+namespace {
+
+// What the library reports itself just before throwing the same text: a
+// special domain that a load needs is missing. Another failure may carry
+// the same words as an earlier report, so only these are held back.
+constexpr std::array<std::string_view, 4> kReportedBeforeThrown = {
+    "Failed to fetch domainID for global VM Domain",
+    "Failed to fetch domainID for IOFilter domain",
+    "Failed to fetch domainID for default tar disk domain",
+    "Failed to fetch domainID for daemon framework domain",
+};
+
+}  // namespace
+
 void Report(const std::string& text) {
-  if (text != CliCommon::LastLoggedError()) SecPolicy::SecpolicyError(text);
+  const bool justReported =
+      text == CliCommon::LastLoggedError() &&
+      std::find(kReportedBeforeThrown.begin(), kReportedBeforeThrown.end(), text) !=
+          kReportedBeforeThrown.end();
+  if (!justReported) SecPolicy::SecpolicyError(text);
 }
 
 int Run(const std::function<void()>& operation) {
