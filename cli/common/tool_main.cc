@@ -113,8 +113,13 @@ int ToolMain(CLI::App& app, int argc, char** argv, const std::function<int()>& r
       }
     }
   } catch (const std::bad_alloc&) {
-    // Nothing that allocates: there may be no memory left for it.
-    std::cerr << "Error: out of memory" << std::endl;
+    // The unwinding has most likely given the memory back; if not, say it
+    // with nothing that allocates.
+    try {
+      report("out of memory");
+    } catch (const std::bad_alloc&) {
+      std::cerr << "Error: out of memory" << std::endl;
+    }
     status = 1;
   } catch (const std::exception& failure) {
     report(failure.what());
