@@ -52,7 +52,9 @@ void AddLoadCommands(CLI::App& app, int& status) {
   auto domainId = std::make_shared<std::string>();
   auto* display = app.add_subcommand(
       "display", "Print the policy held by the kernel: domains, objects, tardisk labels.");
-  display->add_option("ID", *domainId, "Show only the domain with this id (decimal)");
+  display->add_option(
+      "ID", *domainId,
+      "Show only the domain with this id, read by the library as decimal digits (no 0x)");
   display->callback(
       [&status, domainId] { status = Run([&] { SecPolicy::DisplayPolicy(*domainId); }); });
 }
