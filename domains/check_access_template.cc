@@ -44,12 +44,12 @@ void RestoreDomainEnforcement(HyxAccessInterfaceImpl& iface) {
   const std::uint32_t count = iface.GetMaxDomains();
   for (std::uint32_t id = 0; id < count; ++id) {
     std::string name;
-    std::string level;
+    std::string kernelLevel;  // only the name is used: the store's level is applied
     std::uint32_t state = 0;
     std::uint32_t refCount = 0;
     std::uint32_t worldRefCount = 0;
     HyxAccessQsi_DefaultDom defaultDom = HYXACCESS_QSI_DEFDOM_NONE;
-    if (!iface.GetCompleteDomainInfo(id, name, level, state, refCount, worldRefCount,
+    if (!iface.GetCompleteDomainInfo(id, name, kernelLevel, state, refCount, worldRefCount,
                                      defaultDom)) {
       continue;
     }
@@ -60,6 +60,7 @@ void RestoreDomainEnforcement(HyxAccessInterfaceImpl& iface) {
     if (!settings) continue;
     try {
       // A missing value applies the empty level, as the store left it.
+      std::string level;
       settings->GetValue(kEnforcementKey, &level);
       for (char& letter : level) {
         letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));

@@ -112,6 +112,12 @@ HyxCtl::Kernel::CallResult SimulatedKernelCall(std::uint32_t number,
 // for a whole process.
 void SetSyslogRunning(std::optional<bool> running);
 
+// Calls `observer` with the tag and text of every kernel-log line this
+// process writes, just before writing it (an empty function: none). The
+// observer must not throw. It lets a tool show the log it writes.
+using KernelLogObserver = std::function<void(const std::string& tag, const std::string& text)>;
+void ObserveKernelLog(KernelLogObserver observer);
+
 // Puts this process, for the rest of its life, in a private mount namespace
 // in which root/etc/norvane stands at /etc/norvane and root/tardisks at
 // /tardisks (missing folders are created under root), without changing the

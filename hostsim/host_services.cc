@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "hostsim/admin.h"
 #include "hostsim/state.h"
@@ -57,11 +58,14 @@ namespace HostSim {
 namespace {
 // -1 probe, 0 down, 1 up.
 std::atomic<int> syslogOverride{-1};
+KernelLogObserver kernelLogObserver;
 }  // namespace
 
 void SetSyslogRunning(std::optional<bool> running) {
   syslogOverride = running ? (*running ? 1 : 0) : -1;
 }
+
+void ObserveKernelLog(KernelLogObserver observer) { kernelLogObserver = std::move(observer); }
 
 }  // namespace HostSim
 
@@ -85,6 +89,7 @@ bool SyslogIsRunning() {
 
 void WriteToKlog(const std::string& message, const std::string& tag) {
   try {
+    if (HostSim::kernelLogObserver) HostSim::kernelLogObserver(tag, message);
     Txn txn(Txn::kWrite);
     txn.Exec("INSERT INTO klog(tag, text) VALUES(?, ?)", tag, message);
     txn.Commit();

@@ -31,39 +31,6 @@ void RunPhase(bool& failed, const std::function<void()>& phase) {
   }
 }
 
-struct SpecialDomain {
-  const char* name;
-  void (*store)(std::uint32_t);
-  void (HyxAccessInterfaceImpl::*announce)(std::uint32_t);  // null: the kernel is not told
-  const char* missing;
-};
-
-const SpecialDomain kSpecialDomains[] = {
-    {"globalVMDom", StoreGlobalVMDomain, &HyxAccessInterfaceImpl::SetGlobalVMDomain,
-     "Failed to fetch domainID for global VM Domain"},
-    {"ioFilterDom", StoreIOFilterDomain, &HyxAccessInterfaceImpl::SetIoFilterDomain,
-     "Failed to fetch domainID for IOFilter domain"},
-    {"appDom", StoreDefaultTardiskDomain, nullptr,
-     "Failed to fetch domainID for default tar disk domain"},
-    {"daemonFrameworkDom", StoreDaemonFrameworkDomain,
-     &HyxAccessInterfaceImpl::SetDaemonFrameworkDomain,
-     "Failed to fetch domainID for daemon framework domain"},
-};
-
-// Kernel library failures here pass out unreported, like any step without
-// a handler of its own.
-void LookUpSpecialDomains(HyxAccessInterfaceImpl& iface) {
-  for (const SpecialDomain& special : kSpecialDomains) {
-    std::uint32_t id = 0;
-    if (!iface.FindDomain(special.name, &id)) {
-      SecpolicyError(special.missing);
-      throw HostCtlException(special.missing);
-    }
-    special.store(id);
-    if (special.announce != nullptr) (iface.*special.announce)(id);
-  }
-}
-
 }  // namespace
 
 void LoadPolicyEarly(const std::string& dir) {

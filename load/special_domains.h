@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/hyx_access.h"
 #include "policytext/visibility.h"
 
 namespace SecPolicy {
@@ -24,6 +25,13 @@ std::uint32_t GetGlobalVMDomain();        // "globalVMDom"
 std::uint32_t GetIOFilterDomain();        // "ioFilterDom"
 std::uint32_t GetDefaultTardiskDomain();  // "appDom"
 std::uint32_t GetDaemonFrameworkDomain(); // "daemonFrameworkDom"
+
+// Looks the four special domains up in that order, stores each id and
+// announces it to the kernel (no call for "appDom"). A missing one is
+// reported ("Failed to fetch domainID for ...") and thrown as a
+// HostCtlException of the same text; the later ones are then not looked at.
+// Kernel library failures pass out unreported.
+void LookUpSpecialDomains(HyxCtl::Security::HyxAccessInterfaceImpl& iface);
 
 SECPOLICY_INTERNAL void StoreGlobalVMDomain(std::uint32_t id);
 SECPOLICY_INTERNAL void StoreIOFilterDomain(std::uint32_t id);

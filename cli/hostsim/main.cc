@@ -1,17 +1,20 @@
 // hostsim: sets up, inspects and breaks the simulated host.
 // Exit status: 0 success, 1 when the operation fails ("Error: <text>" on
-// standard error), 2 for a usage error.
+// standard error), 2 for a usage error; `run` exits 127 when the command
+// cannot be found and 126 when it cannot be executed, as shells do.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/common/numbers.h"
+#include "cli/common/tool_main.h"
 #include "hostsim/admin.h"
-#include "platform/host_ctl_exception.h"
 
 namespace {
 
@@ -22,16 +25,6 @@ constexpr const char* kFooter =
     "                  $HOME/.local/state/hostsim/state.db)\n"
     "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)\n";
 
-std::uint32_t ParseNumber(const std::string& text, const char* what) {
-  try {
-    std::size_t used = 0;
-    const unsigned long value = std::stoul(text, &used, 0);
-    if (used == text.size() && value <= 0xFFFFFFFFul) return static_cast<std::uint32_t>(value);
-  } catch (const std::exception&) {
-  }
-  throw CLI::ValidationError(std::string(what) + ": not a 32-bit number: " + text);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,6 +32,8 @@ int main(int argc, char** argv) {
   app.footer(kFooter);
   app.require_subcommand(1);
   std::function<void()> action;
+  int status = 0;
+  using CliCommon::Number;
 
   auto* init = app.add_subcommand("init", "Create a fresh state (replaces the current one)");
   std::string profile;
@@ -66,7 +61,9 @@ int main(int argc, char** argv) {
   std::int32_t optionValue = 0;
   auto* optionSet = option->add_subcommand("set", "Set an integer option");
   optionSet->add_option("PATH", optionPath, "Option path")->required();
-  optionSet->add_option("INT", optionValue, "Value")->required();
+  optionSet->add_option("INT", optionValue, "Value")
+      ->required()
+      ->transform(Number("a 32-bit integer", CliCommon::kInt32Min, CliCommon::kInt32Max));
   optionSet->callback([&] { action = [&] { HostSim::SetIntegerOption(optionPath, optionValue); }; });
   auto* optionString = option->add_subcommand("set-string", "Set a string option");
   optionString->add_option("PATH", optionPath, "Option path")->required();
@@ -96,8 +93,12 @@ int main(int argc, char** argv) {
   int worldId = 0;
   std::uint32_t worldDomain = 0;
   auto* worldAdd = world->add_subcommand("add", "Run a world in a domain");
-  worldAdd->add_option("WORLD", worldId, "World id")->required();
-  worldAdd->add_option("DOMAINID", worldDomain, "Domain id")->required();
+  worldAdd->add_option("WORLD", worldId, "World id")
+      ->required()
+      ->transform(Number("a world id", CliCommon::kInt32Min, CliCommon::kInt32Max));
+  worldAdd->add_option("DOMAINID", worldDomain, "Domain id")
+      ->required()
+      ->transform(Number("a domain id", 0, CliCommon::kUint32Max));
   worldAdd->callback([&] { action = [&] { HostSim::AddWorld(worldId, worldDomain); }; });
 
   auto* tardisk = app.add_subcommand("tardisk", "Tardisks of the in-memory root file system");
@@ -137,20 +138,24 @@ int main(int argc, char** argv) {
       "Make an operation fail (\"fail clear\" removes every fault). Without --errno or "
       "--status it is the control-library operation of that name, which throws the message; "
       "with either, the kernel call of that name, which returns them.");
-  std::string failOperation, failMessage = "simulated failure", failStatus, failMatch;
+  std::string failOperation, failMessage = "simulated failure", failMatch;
   std::optional<int> failErrno, failTimes;
+  std::optional<std::uint32_t> failStatus;
   fail->add_option("OPERATION", failOperation, "Operation or kernel call name, or clear")->required();
   fail->add_option("--message", failMessage, "Text of the thrown exception");
-  fail->add_option("--errno", failErrno, "Error number of the kernel call (default EPERM)");
-  fail->add_option("--status", failStatus, "Status of the kernel call (default 0xBAD0001)");
+  fail->add_option("--errno", failErrno, "Error number of the kernel call (default EPERM)")
+      ->transform(Number("an error number", 0, CliCommon::kInt32Max));
+  fail->add_option("--status", failStatus, "Status of the kernel call (default 0xBAD0001)")
+      ->transform(Number("a 32-bit status", 0, CliCommon::kUint32Max));
   fail->add_option("--match", failMatch, "Only calls with an argument equal to this text");
-  fail->add_option("--times", failTimes, "Only the next N matching calls")->check(CLI::PositiveNumber);
+  fail->add_option("--times", failTimes, "Only the next N matching calls")
+      ->transform(Number("a count", 1, CliCommon::kInt32Max));
   fail->callback([&] {
     HostSim::Fault fault;
     fault.operation = failOperation;
     fault.message = failMessage;
     fault.errnum = failErrno;
-    if (!failStatus.empty()) fault.status = ParseNumber(failStatus, "--status");
+    fault.status = failStatus;
     if (!failMatch.empty()) fault.match = failMatch;
     fault.times = failTimes;
     action = [fault] {
@@ -177,21 +182,14 @@ int main(int argc, char** argv) {
       for (auto& word : command) args.push_back(word.data());
       args.push_back(nullptr);
       execvp(args[0], args.data());
-      throw HostCtl::Lib::HostCtlException("cannot run " + command[0] + ": " + std::strerror(errno));
+      const int error = errno;
+      std::cerr << "Error: cannot run " << command[0] << ": " << std::strerror(error) << std::endl;
+      status = error == ENOENT || error == ENOTDIR ? 127 : 126;
     };
   });
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : 2;
-  }
-  try {
+  return CliCommon::ToolMain(app, argc, argv, [&] {
     if (action) action();
-  } catch (const HostCtl::Lib::HostCtlException& e) {
-    std::cerr << "Error: " << e.what() << std::endl;
-    return 1;
-  }
-  return 0;
+    return status;
+  });
 }

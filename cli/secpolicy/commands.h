@@ -4,12 +4,18 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <string>
 
 namespace SecPolicyCli {
 
-// Runs one operation of the library. Returns 0, or 1 after reporting a
-// HostCtlException through the library's error sink ("Error: " + text).
+// Runs one operation of the library. Returns 0; 1 after reporting a
+// HostCtlException through Report; 75 (EX_TEMPFAIL) for a
+// SecPolicyRetryException, reported alike.
 int Run(const std::function<void()>& operation);
+
+// Reports a failure's text through the library's error sink, unless the
+// library has just reported that very text before throwing it.
+void Report(const std::string& text);
 
 // Each adds its subcommands to `app`; a subcommand stores its exit status in
 // `status`.

@@ -29,7 +29,8 @@ void AddDomainCommands(CLI::App& app, int& status) {
   CLI::App* display = app.add_subcommand(
       "display-domains",
       "Print the domains the kernel holds, with their rules in policy syntax, on standard output.");
-  display->add_option("ID", *id, "Show only the domain with this numeric id");
+  display->add_option(
+      "ID", *id, "Show only the domain with this id, read by the library as decimal digits (no 0x)");
   display->callback([&status, id] {
     status = Run([&] {
       SecPolicy::HyxAccessInterfaceImpl iface;

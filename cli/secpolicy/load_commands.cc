@@ -34,12 +34,17 @@ void AddLoadCommands(CLI::App& app, int& status) {
   auto tardisksDir = std::make_shared<std::string>();
   auto* tardisks = app.add_subcommand(
       "load-tardisks",
-      "Apply the tardisk policy files of DIR to their tardisks and the default tardisk\n"
-      "policy to every other tardisk under /tardisks/.");
+      "Look up and store the special domains as a full load does (ending with an error\n"
+      "when one is missing), then apply the tardisk policy files of DIR to their tardisks\n"
+      "and the default tardisk policy to every other tardisk under /tardisks/ (to none\n"
+      "when DIR does not exist).");
   tardisks->add_option("DIR", *tardisksDir, "Tardisk policy directory")->required();
   tardisks->callback([&status, tardisksDir] {
     status = Run([&] {
       HyxAccessInterfaceImpl iface;
+      // The default rules name the default tardisk domain by the id the
+      // lookup stores; a process of its own has no id stored before it.
+      SecPolicy::LookUpSpecialDomains(iface);
       SecPolicy::LoadPolicyTardisks(*tardisksDir, iface);
     });
   });
@@ -47,7 +52,9 @@ void AddLoadCommands(CLI::App& app, int& status) {
   auto domainId = std::make_shared<std::string>();
   auto* display = app.add_subcommand(
       "display", "Print the policy held by the kernel: domains, objects, tardisk labels.");
-  display->add_option("ID", *domainId, "Show only the domain with this id (decimal)");
+  display->add_option(
+      "ID", *domainId,
+      "Show only the domain with this id, read by the library as decimal digits (no 0x)");
   display->callback(
       [&status, domainId] { status = Run([&] { SecPolicy::DisplayPolicy(*domainId); }); });
 }

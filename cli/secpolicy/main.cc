@@ -1,18 +1,50 @@
 // secpolicy: loads, applies and displays the host's security policy.
-#include <iostream>
+#include <sysexits.h>
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "cli/common/log_tap.h"
+#include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
 #include "platform/host_ctl_exception.h"
 #include "policytext/messages.h"
+#include "policytext/retry_exception.h"
 
 namespace SecPolicyCli {
+
+namespace {
+
+// What the library reports itself just before throwing the same text: a
+// special domain that a load needs is missing. Another failure may carry
+// the same words as an earlier report, so only these are held back.
+constexpr std::array<std::string_view, 4> kReportedBeforeThrown = {
+    "Failed to fetch domainID for global VM Domain",
+    "Failed to fetch domainID for IOFilter domain",
+    "Failed to fetch domainID for default tar disk domain",
+    "Failed to fetch domainID for daemon framework domain",
+};
+
+}  // namespace
+
+void Report(const std::string& text) {
+  const bool justReported =
+      text == CliCommon::LastLoggedError() &&
+      std::find(kReportedBeforeThrown.begin(), kReportedBeforeThrown.end(), text) !=
+          kReportedBeforeThrown.end();
+  if (!justReported) SecPolicy::SecpolicyError(text);
+}
 
 int Run(const std::function<void()>& operation) {
   try {
     operation();
     return 0;
+  } catch (const SecPolicy::SecPolicyRetryException& retry) {
+    Report(retry.what());
+    return EX_TEMPFAIL;
   } catch (const HostCtl::Lib::HostCtlException& failure) {
-    SecPolicy::SecpolicyError(failure.what());
+    Report(failure.what());
     return 1;
   }
 }
@@ -23,28 +55,21 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Loads, applies and displays the mandatory access-control policy of the host.\n"
       "Exit status: 0 on success, 1 when the operation fails (reported as \"Error: ...\" on\n"
-      "standard error), 2 on a usage error. The simulated host's state is the file named\n"
-      "by HOSTSIM_STATE.",
+      "standard error), 2 on a usage error, 75 when the kernel asked for a retry that was\n"
+      "not made. The simulated host's state is the file named by HOSTSIM_STATE.",
       "secpolicy"};
   app.require_subcommand(1);
+  app.fallthrough();  // -v may follow the command
+  app.add_flag_callback(
+      "-v,--verbose", [] { CliCommon::MirrorInfoLines(true); },
+      "Also print the informational lines (which go to the system log or the kernel log) on "
+      "standard error");
+  CliCommon::TapLibraryLog();
   int status = 0;
   SecPolicyCli::AddRuntimeCommands(app, status);
   SecPolicyCli::AddDomainCommands(app, status);
   SecPolicyCli::AddLabelCommands(app, status);
   SecPolicyCli::AddLoadCommands(app, status);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::CallForAllHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::ParseError& error) {
-    app.exit(error);
-    return 2;
-  } catch (const HostCtl::Lib::HostCtlException& failure) {
-    // The kernel handle itself could not be made.
-    SecPolicy::SecpolicyError(failure.what());
-    return 1;
-  }
-  return status;
+  return CliCommon::ToolMain(
+      app, argc, argv, [&status] { return status; }, SecPolicyCli::Report);
 }

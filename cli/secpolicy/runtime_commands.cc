@@ -4,7 +4,6 @@
 // library's own checks answer. Numbers are parsed strictly (decimal, or hex
 // with 0x); a malformed or out-of-range number is a usage error.
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/common/numbers.h"
 #include "cli/secpolicy/commands.h"
 #include "kernelcalls/capability_calls.h"
 #include "kernelcalls/domain_calls.h"
@@ -26,43 +26,14 @@ namespace {
 
 // A domain can change between counting its rules and reading them; the
 // kernel then asks for a retry, and the count is taken again.
-constexpr int kListAttempts = 5;
+constexpr int kDefaultListRetries = 4;
 
 constexpr std::uint32_t kRead = 0x1;
 constexpr std::uint32_t kWrite = 0x2;
 constexpr std::uint32_t kExecute = 0x10;
 
-std::optional<std::int64_t> ParseInteger(const std::string& text) {
-  std::string_view digits = text;
-  bool negative = false;
-  if (!digits.empty() && digits.front() == '-') {
-    negative = true;
-    digits.remove_prefix(1);
-  }
-  int base = 10;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    base = 16;
-    digits.remove_prefix(2);
-  }
-  std::uint64_t magnitude = 0;
-  const char* end = digits.data() + digits.size();
-  const auto [stop, error] = std::from_chars(digits.data(), end, magnitude, base);
-  if (digits.empty() || error != std::errc() || stop != end) return std::nullopt;
-  if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-    return std::nullopt;
-  }
-  const auto value = static_cast<std::int64_t>(magnitude);
-  return negative ? -value : value;
-}
-
-std::optional<std::int64_t> ParseInRange(const std::string& text, std::int64_t low,
-                                         std::int64_t high) {
-  const auto value = ParseInteger(text);
-  if (!value || *value < low || *value > high) return std::nullopt;
-  return value;
-}
-
-constexpr std::int64_t kUint32Max = std::numeric_limits<std::uint32_t>::max();
+using CliCommon::kUint32Max;
+using CliCommon::ParseInRange;
 constexpr std::int64_t kIntMin = std::numeric_limits<int>::min();
 constexpr std::int64_t kIntMax = std::numeric_limits<int>::max();
 
@@ -84,19 +55,9 @@ std::optional<std::uint32_t> ParsePermissions(const std::string& text) {
   return mask;
 }
 
-CLI::Validator RangeValidator(const char* what, std::int64_t low, std::int64_t high) {
-  return CLI::Validator(
-      [=](std::string& text) -> std::string {
-        if (ParseInRange(text, low, high)) return {};
-        return "not " + std::string(what) + " (" + std::to_string(low) + " to " +
-               std::to_string(high) + ", decimal or 0x hex): \"" + text + "\"";
-      },
-      "", what);
-}
-
-const CLI::Validator kUnsigned = RangeValidator("an unsigned 32-bit number", 0, kUint32Max);
-const CLI::Validator kWorld = RangeValidator("a world id", kIntMin, kIntMax);
-const CLI::Validator kFlag = RangeValidator("a flag byte", 0, 255);
+const CLI::Validator kUnsigned = CliCommon::Number("an unsigned 32-bit number", 0, kUint32Max);
+const CLI::Validator kWorld = CliCommon::Number("a world id", kIntMin, kIntMax);
+const CLI::Validator kFlag = CliCommon::Number("a flag byte", 0, 255);
 const CLI::Validator kPermissions(
     [](std::string& text) -> std::string {
       if (ParsePermissions(text)) return {};
@@ -133,15 +94,21 @@ std::string PathOf(const HyxAccess_FileRule& rule) {
   return std::string(rule.path, strnlen(rule.path, kFileRulePathSize));
 }
 
-std::vector<HyxAccess_FileRule> ReadFilePolicies(std::uint32_t domainId) {
-  for (int attempt = 1;; ++attempt) {
-    std::vector<HyxAccess_FileRule> rules(SecPolicy::RetrieveNumberOfFilePolicies(domainId));
+// An array of `size` records, or as many as the domain holds when `size` is
+// not given; a retry the kernel asks for is made up to `retries` times.
+std::vector<HyxAccess_FileRule> ReadFilePolicies(std::uint32_t domainId,
+                                                 std::optional<std::uint32_t> size, int retries) {
+  for (int retry = 0;; ++retry) {
+    std::vector<HyxAccess_FileRule> rules(size ? *size
+                                               : SecPolicy::RetrieveNumberOfFilePolicies(domainId));
     try {
       SecPolicy::RetrieveFilePolicies(domainId, rules.data(),
                                       static_cast<unsigned int>(rules.size()));
+      // Records the kernel did not fill keep their empty path; no policy has one.
+      std::erase_if(rules, [](const HyxAccess_FileRule& rule) { return rule.path[0] == '\0'; });
       return rules;
     } catch (const SecPolicy::SecPolicyRetryException&) {
-      if (attempt == kListAttempts) throw;
+      if (retry == retries) throw;
     }
   }
 }
@@ -150,7 +117,7 @@ std::vector<HyxAccess_FileRule> ReadFilePolicies(std::uint32_t domainId) {
 // CLI::App because the commands are added once per process.
 struct Args {
   std::string name, defaultDom = "0", domain, world, service, path, perms, oldPath, newPath;
-  std::string capability, check, flag;
+  std::string capability, check, flag, retries, size;
   std::vector<std::string> rules;
   std::string modeWords[3];
   CLI::Option* setWords[3] = {};
@@ -225,11 +192,14 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
       "a number such as 0x13.");
   group->require_subcommand(1);
 
-  CLI::App* add = group->add_subcommand("add", "Add file policies for a world in a domain.");
+  CLI::App* add = group->add_subcommand(
+      "add",
+      "Add file policies for a world in a domain; prints the number the kernel returns "
+      "(the domain's file policies).");
   Arg(add, "WORLD", a.world, "World id (signed; 0 for the domain's own rules)")->check(kWorld);
   Arg(add, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
-  add->add_option("RULES", a.rules, "PATH PERMS [PATH PERMS]...: paths and their permissions")
-      ->required()
+  add->add_option("RULES", a.rules,
+                  "PATH PERMS [PATH PERMS]...: paths and their permissions (none: an empty batch)")
       ->type_name("")
       ->expected(2, -1);
   add->callback([&] {
@@ -244,6 +214,7 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
       unsigned int out = 0;
       SecPolicy::AddFilePolicyBatch(WorldId(a.world), U32(a.domain), records.data(),
                                     static_cast<unsigned int>(records.size()), &out);
+      std::cout << out << std::endl;
     });
   });
 
@@ -276,9 +247,21 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
       "Print a domain's file policies, one \"PATH MASK\" line each, the mask in hex "
       "(for example \"/bin 0x11\").");
   Arg(list, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  list->add_option("--retries", a.retries,
+                   "Times to ask again when the kernel asks for a retry (default 4; 0: never). "
+                   "A retry not made exits 75.")
+      ->type_name("N")
+      ->check(CliCommon::Number("a retry count", 0, 1000));
+  list->add_option("--size", a.size,
+                   "Records in the array handed to the kernel (default: the domain's count)")
+      ->type_name("N")
+      ->check(CliCommon::Number("an array size", 0, 65536));
   list->callback([&] {
     status = Run([&] {
-      for (const auto& rule : ReadFilePolicies(U32(a.domain))) {
+      const auto size = a.size.empty() ? std::nullopt : std::optional(U32(a.size));
+      const int retries =
+          a.retries.empty() ? kDefaultListRetries : static_cast<int>(*ParseInRange(a.retries, 0, 1000));
+      for (const auto& rule : ReadFilePolicies(U32(a.domain), size, retries)) {
         std::cout << PathOf(rule) << " 0x" << std::hex << rule.permissions << std::dec << '\n';
       }
       std::cout.flush();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +26,18 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 const fs::path kCorpus = fs::path(SECPOLICY_SOURCE_DIR) / "tests/policies";
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 std::vector<fs::path> Discover() {
   std::vector<fs::path> cases;
@@ -149,6 +162,19 @@ void Make(Recipe& recipe, const fs::path& dir) {
   }
 }
 
+// Every tool run gets a deadline of its own, so a hang names its command
+// instead of ending the whole test program.
+constexpr std::chrono::seconds kDeadline{30};
+
+TestSupport::ToolResult RunOne(const std::string& tool, const Strings& args, TestSupport::RunLimits limits = {}) {
+  limits.deadline = kDeadline;
+  auto result = TestSupport::RunTool(tool, args, limits);
+  std::string command = tool;
+  for (const auto& arg : args) command += " " + arg;
+  EXPECT_FALSE(result.timedOut) << "hung, killed after " << kDeadline.count() << " s: " << command;
+  return result;
+}
+
 // Runs each command ("tool arguments..."), all of their standard output together.
 Strings RunAll(const Strings& commands, bool mustSucceed) {
   Strings out;
@@ -156,7 +182,7 @@ Strings RunAll(const Strings& commands, bool mustSucceed) {
     Strings words = Split(command, ' ');
     const std::string tool = words.front();
     words.erase(words.begin());
-    const auto result = TestSupport::RunTool(tool, words);
+    const auto result = RunOne(tool, words);
     EXPECT_TRUE(!mustSucceed || result.status == 0) << command << ": " << result.err;
     for (const auto& line : Split(result.out, '\n')) out.push_back(line);
   }
@@ -187,7 +213,12 @@ TEST_P(CorpusTest, GivesItsStatedResult) {
     rlimit lowered{std::stoul(recipe.keys["nofile"][0]), saved.rlim_max};
     setrlimit(RLIMIT_NOFILE, &lowered);
   }
-  const auto result = TestSupport::RunTool(root ? "hostsim" : "secpolicy", args);
+  TestSupport::RunLimits limits;
+  if (recipe.keys.count("memory") != 0) {
+    if (kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory needs more address space";
+    limits.addressSpace = std::stoul(recipe.keys["memory"][0]) << 20;
+  }
+  const auto result = RunOne(root ? "hostsim" : "secpolicy", args, limits);
   setrlimit(RLIMIT_NOFILE, &saved);
   if (root && result.err.find("private mount namespace") != std::string::npos) GTEST_SKIP() << result.err;
 

@@ -55,7 +55,7 @@ TEST_F(RuntimeCliTest, FilePolicyRoundTripAndBoundedRetries) {
   EXPECT_EQ(Out({"file-policy", "list", id}), "/sbin 0x3\n");
   retry.times.reset();
   HostSim::AddFault(retry);
-  EXPECT_EQ(RunTool("secpolicy", {"file-policy", "list", id}).status, 1);
+  EXPECT_EQ(RunTool("secpolicy", {"file-policy", "list", id}).status, 75);
 }
 
 // Arguments reach the library as given, so its own checks answer with exit 1;

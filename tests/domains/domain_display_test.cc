@@ -73,5 +73,18 @@ TEST_F(DisplayTest, EveryDomainIsFramedByItsLongerLineAndFreeSlotsSkipped) {
             Display("").out);
 }
 
+// The id is converted as strtol does in base 10: no octal, the low 32 bits of
+// a negative number, trailing text ignored.
+TEST_F(DisplayTest, OneDomainByIdAsDecimalTextWrappedTo32Bits) {
+  kernel_.slots = 12;
+  kernel_.domains[8] = {"eight", "e", 0, 0, 0, HYXACCESS_QSI_DEFDOM_NONE};
+  kernel_.domains[10] = {"ten", "e", 0, 0, 0, HYXACCESS_QSI_DEFDOM_NONE};
+  const std::string ten = kHeading +
+                          Block("Domain Name: ten Domain ID :10 Enforcement Level: e",
+                                "State: 0 RefCount: 0 WorldRefCount: 0 defaultDom: 0") +
+                          "\n";
+  for (const char* id : {"010", "-4294967286", "10abc"}) EXPECT_EQ(ten, Display(id).out) << id;
+}
+
 }  // namespace
 }  // namespace DomainTests

@@ -34,7 +34,8 @@ TEST_P(PermissionTest, MapsLettersToMask) {
   EXPECT_EQ(GetParam().result, result.empty() ? failure : result);
 }
 
-INSTANTIATE_TEST_SUITE_P(Letters, PermissionTest, testing::ValuesIn(kLetters));
+INSTANTIATE_TEST_SUITE_P(Letters, PermissionTest, testing::ValuesIn(kLetters),
+                         [](const auto& c) { return TestSupport::CaseName(c.param.text); });
 
 TEST_F(DomainTest, SendsWrittenAndResolvedPathsOrTheWrittenOneAlone) {
   const std::string target = scratch_.MakeDir("target");

@@ -55,7 +55,9 @@ TEST_P(RuleGrammarTest, ReportsTheFirstFailureOrPrintsTheLineBack) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllRuleTypes, RuleGrammarTest, testing::ValuesIn(kLines));
+INSTANTIATE_TEST_SUITE_P(AllRuleTypes, RuleGrammarTest, testing::ValuesIn(kLines), [](const auto& c) {
+  return std::to_string(c.index) + TestSupport::CaseName(c.param.text);
+});
 
 }  // namespace
 }  // namespace DomainTests

@@ -101,6 +101,11 @@ TEST_F(KernelCallTest, OnlyLowWordsCountAndOnlyRetrieveThrowsTheRetryType) {
             "retry: Failed to retrieve policies from domain:: 4 : Resource temporarily unavailable");
   EXPECT_EQ(FailureText([] { RetrieveNumberOfFilePolicies(4); }),
             "Failed to get number of file policies for domain :: 4:Resource temporarily unavailable");
+  // No error number from the kernel: errno keeps the value it had before the call.
+  answer = {1, 0xFFFFFFFF00000000};
+  errno = EXDEV;
+  EXPECT_EQ(FailureText([] { DestroyDomain(1); }),
+            "Failed to destroy domain: Invalid cross-device link");
 }
 
 TEST_F(KernelCallTest, SuccessReadsOutputsAndStillSetsErrno) {

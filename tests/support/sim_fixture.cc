@@ -1,11 +1,16 @@
 #include "tests/support/sim_fixture.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <algorithm>
 #include <fstream>
+#include <thread>
 
 #include "hostsim/admin.h"
 
@@ -74,7 +79,16 @@ void SimulatedHostTest::TearDown() {
   HostSim::SetSyslogRunning(std::nullopt);
 }
 
-ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args) {
+std::string CaseName(const std::string& text) {
+  std::string name = text.empty() ? "empty" : text;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args,
+                   const RunLimits& limits) {
   const std::string program = std::string(SECPOLICY_BIN_DIR) + "/" + tool;
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -82,23 +96,48 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
 
   // Output goes to files, so a large output cannot block the child.
   ScratchDir io;
-  const std::string outPath = io.str() + "/out", errPath = io.str() + "/err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return {};
+  const std::string outPath = limits.stdoutPath.empty() ? io.str() + "/out" : limits.stdoutPath;
+  const std::string errPath = io.str() + "/err";
+  const rlim_t addressSpace = limits.addressSpace.value_or(RLIM_INFINITY);
+  const pid_t pid = fork();
+  if (pid < 0) return {};
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    setpgid(0, 0);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+      _exit(126);
+    }
+    if (addressSpace != RLIM_INFINITY) {
+      const rlimit limit{addressSpace, addressSpace};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
+    execve(program.c_str(), argv.data(), environ);
+    _exit(127);
+  }
+  ToolResult result;
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  const auto deadline = std::chrono::steady_clock::now() + limits.deadline;
+  auto pause = std::chrono::microseconds(200);
+  while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(-pid, SIGKILL);  // the tool and whatever it started
+      waitpid(pid, &wstatus, 0);
+      result.timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(20000));
+  }
   const auto slurp = [](const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
   };
-  return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, slurp(outPath), slurp(errPath)};
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.out = limits.stdoutPath.empty() ? slurp(outPath) : "";
+  result.err = slurp(errPath);
+  return result;
 }
 
 }  // namespace TestSupport

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,13 +52,25 @@ class SimulatedHostTest : public ::testing::Test {
   ScratchDir scratch_;
 };
 
+// A test name made of `text`: letters and digits kept, anything else "_",
+// "empty" for no text.
+std::string CaseName(const std::string& text);
+
 struct ToolResult {
   int status = -1;  // exit status, or -1 when killed by a signal
   std::string out, err;
+  bool timedOut = false;  // killed at its deadline
+};
+
+struct RunLimits {
+  std::chrono::seconds deadline{60};        // then the tool is killed
+  std::optional<unsigned long> addressSpace;  // RLIMIT_AS of the tool, in bytes
+  std::string stdoutPath;                   // standard output goes here instead (e.g. /dev/full)
 };
 
 // Runs one of the built tools ("secpolicy" or "hostsim") with the current
 // environment (HOSTSIM_STATE included) and empty standard input.
-ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args);
+ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args,
+                   const RunLimits& limits = {});
 
 }  // namespace TestSupport
