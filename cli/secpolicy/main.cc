@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   SecPolicyCli::AddDomainCommands(app, status);
   SecPolicyCli::AddLabelCommands(app, status);
   SecPolicyCli::AddLoadCommands(app, status);
+  SecPolicyCli::AddCheckCommands(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& help) {
