@@ -15,7 +15,7 @@ namespace SecPolicyCli {
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 // A check or diff that cannot run at all. Reported on standard error only:
 // outside the throwaway copy nothing may reach the host's logs.

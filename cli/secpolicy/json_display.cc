@@ -14,7 +14,7 @@ namespace SecPolicyCli {
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 json DomainJson(HyxAccessInterfaceImpl& iface, std::uint32_t id) {
   std::string name;

@@ -6,7 +6,7 @@ namespace SecPolicyCli {
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 const char* Action(bool grant) { return grant ? "grant" : "revoke"; }
 

@@ -32,7 +32,7 @@ struct KernelRule {
   // is the rule's action (grant or revoke; the letters of a "-r" rule) and
   // the others name the rule within its domain.
   std::vector<std::string> words;
-  nlohmann::json fields;  // the record's fields by name
+  nlohmann::ordered_json fields;  // the record's fields by name
 
   // keyword and words joined by single spaces: the display's line.
   std::string Text() const;

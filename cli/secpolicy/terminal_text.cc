@@ -27,8 +27,8 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
-std::string JsonText(const nlohmann::json& document) {
-  return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+std::string JsonText(const nlohmann::ordered_json& document) {
+  return document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace SecPolicyCli

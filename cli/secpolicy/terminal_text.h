@@ -14,6 +14,6 @@ std::string Escaped(const std::string& text);
 
 // One JSON document and a newline. Bytes that are not UTF-8 become U+FFFD,
 // so the output always parses.
-std::string JsonText(const nlohmann::json& document);
+std::string JsonText(const nlohmann::ordered_json& document);
 
 }  // namespace SecPolicyCli
