@@ -132,9 +132,9 @@ void AddLookups(CLI::App& app, int& status) {
   auto listJson = std::make_shared<bool>(false);
   CLI::App* list = domain->add_subcommand(
       "list",
-      "Print every domain, one \"ID<TAB>NAME\" line each in id order (control characters of\n"
-      "names escaped as \\n, \\t, \\x1b, backslash as \\\\).");
-  list->add_flag("--json", *listJson, "Print [{\"id\": ID, \"name\": NAME}, ...] instead");
+      "Print every domain in id order, one line each: the id, a tab, the name (control\n"
+      "characters and backslashes of names escaped C-style).");
+  list->add_flag("--json", *listJson, "Print them as one JSON array of objects with id and name");
   list->callback([&status, listJson] {
     status = Run([&] {
       HyxAccessInterfaceImpl iface;
