@@ -97,7 +97,8 @@ std::vector<RecordedLabelWrite> TakeRecordedLabelWrites();
 // A dry run's throwaway kernel. While a DryRun lives, the process works on a
 // private copy of the state (taken with SQLite's online backup, so one
 // consistent snapshot, application id and all) in a fresh folder of mode
-// 0700 under $TMPDIR or /tmp: HOSTSIM_STATE names the copy, the system
+// 0700 under /dev/shm when that is a tmpfs, else under $TMPDIR or /tmp:
+// HOSTSIM_STATE names the copy, the system
 // logger counts as down (informational and error lines go to the copy's
 // kernel log, never to the real system log) and label writes are recorded
 // (RecordLabelWrites). The destructor puts all three back, closes the copy
