@@ -1,7 +1,9 @@
 // check, diff and the domain lookups (domain list, domain id).
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/kernel_rules.h"
