@@ -77,5 +77,6 @@ void RegisterDomains();
 void RegisterLabels();
 void RegisterKernel();
 void RegisterTardisks(bool haveHostRoot);
+void RegisterDryRuns(bool haveHostRoot);
 
 }  // namespace Bench

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     mkdir((scratch + "/hostroot").c_str(), 0755);
     HostSim::EnterHostRoot(scratch + "/hostroot");
   } catch (const HostCtl::Lib::HostCtlException& failure) {
-    std::fprintf(stderr, "tardisk pairing rows skipped: %s\n", failure.what());
+    std::fprintf(stderr, "tardisk pairing and dry-run rows skipped: %s\n", failure.what());
     hostRoot = false;
   }
   benchmark::Initialize(&argc, argv);
@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   Bench::RegisterDomains();
   Bench::RegisterLabels();
   Bench::RegisterKernel();
+  Bench::RegisterDryRuns(hostRoot);
   Bench::RegisterTardisks(hostRoot);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -94,6 +94,39 @@ void RecordLabelWrites(bool on);
 // What was recorded, by path; forgets it.
 std::vector<RecordedLabelWrite> TakeRecordedLabelWrites();
 
+// A dry run's throwaway kernel. While a DryRun lives, the process works on a
+// private copy of the state (taken with SQLite's online backup, so one
+// consistent snapshot, application id and all) in a fresh folder of mode
+// 0700 under /dev/shm when that is a tmpfs, else under $TMPDIR or /tmp:
+// HOSTSIM_STATE names the copy, the system
+// logger counts as down (informational and error lines go to the copy's
+// kernel log, never to the real system log) and label writes are recorded
+// (RecordLabelWrites). The destructor puts all three back, closes the copy
+// and removes its folder, on every exit. The real state is only read.
+class DryRun {
+ public:
+  DryRun();
+  ~DryRun();
+  DryRun(const DryRun&) = delete;
+  DryRun& operator=(const DryRun&) = delete;
+
+  const std::string& CopyPath() const { return copy_; }
+
+ private:
+  std::string folder_;
+  std::string copy_;
+  std::optional<std::string> savedState_;  // HOSTSIM_STATE as it was
+};
+
+// Copies the state at `from` into a new database file `to` with SQLite's
+// online backup. The source is opened read-only and must exist.
+void CopyState(const std::string& from, const std::string& to);
+
+// Deletes every rule, file policy, capability rule and parameter-check rule
+// of every domain; domains, objects and everything else stay. Journaled as
+// "ClearRules".
+void ClearRules();
+
 // Marks a label as invalid: GetInvalidLabels(type) names it until it is
 // removed and defined again.
 void InvalidateLabel(const std::string& name, HyxAccessLabelType type);

@@ -23,5 +23,6 @@ void AddRuntimeCommands(CLI::App& app, int& status);  // domain, file-policy, ca
 void AddDomainCommands(CLI::App& app, int& status);   // load-domains, display-domains, restore-enforcement
 void AddLabelCommands(CLI::App& app, int& status);    // load-objects, load-file-labels, display-objects, label
 void AddLoadCommands(CLI::App& app, int& status);     // load, load-early, load-tardisks, display
+void AddCheckCommands(CLI::App& app, int& status);    // check, diff, domain list, domain id
 
 }  // namespace SecPolicyCli

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/secpolicy/commands.h"
+#include "cli/secpolicy/json_display.h"
 #include "load/policy_load.h"
 #include "load/special_domains.h"
 #include "platform/hyx_access.h"
@@ -50,13 +51,21 @@ void AddLoadCommands(CLI::App& app, int& status) {
   });
 
   auto domainId = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
   auto* display = app.add_subcommand(
       "display", "Print the policy held by the kernel: domains, objects, tardisk labels.");
-  display->add_option(
-      "ID", *domainId,
+  display->add_option("ID", *domainId,
       "Show only the domain with this id, read by the library as decimal digits (no 0x)");
-  display->callback(
-      [&status, domainId] { status = Run([&] { SecPolicy::DisplayPolicy(*domainId); }); });
+  display->add_flag("--json", *json, "Print it as one JSON document (schema in secpolicy(8))");
+  display->callback([&status, domainId, json] {
+    status = Run([&] {
+      if (*json) {
+        DisplayJson(*domainId);
+      } else {
+        SecPolicy::DisplayPolicy(*domainId);
+      }
+    });
+  });
 }
 
 }  // namespace SecPolicyCli

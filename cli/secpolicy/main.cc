@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   SecPolicyCli::AddDomainCommands(app, status);
   SecPolicyCli::AddLabelCommands(app, status);
   SecPolicyCli::AddLoadCommands(app, status);
+  SecPolicyCli::AddCheckCommands(app, status);
   return CliCommon::ToolMain(
       app, argc, argv, [&status] { return status; }, SecPolicyCli::Report);
 }

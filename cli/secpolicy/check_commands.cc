@@ -1,0 +1,177 @@
+// check, diff and the domain lookups (domain list, domain id).
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <tuple>
+
+#include "cli/secpolicy/commands.h"
+#include "cli/secpolicy/kernel_rules.h"
+#include "cli/secpolicy/policy_check.h"
+#include "cli/secpolicy/policy_diff.h"
+#include "cli/secpolicy/terminal_text.h"
+#include "load/special_domains.h"
+#include "platform/host_ctl_exception.h"
+
+namespace SecPolicyCli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// A check or diff that cannot run at all. Reported on standard error only:
+// outside the throwaway copy nothing may reach the host's logs.
+int CannotRun(const std::exception& failure, int status) {
+  std::cerr << "Error: " << Escaped(failure.what()) << std::endl;
+  return status;
+}
+
+json Optional(const std::optional<std::string>& text) {
+  return text ? json(*text) : json(nullptr);
+}
+
+json FindingsJson(const std::vector<Finding>& findings) {
+  json list = json::array();
+  for (const Finding& f : findings) {
+    list.push_back({{"path", f.path},
+                    {"line", f.line ? json(*f.line) : json(nullptr)},
+                    {"text", f.text}});
+  }
+  return list;
+}
+
+std::string FindingLine(const Finding& f, const char* tag) {
+  return Escaped(f.path) + (f.line ? ":" + std::to_string(*f.line) : "") + ": " + tag +
+         Escaped(f.text);
+}
+
+struct Options {
+  std::string dir = SecPolicy::DefaultPolicyDir;
+  bool json = false;
+  bool strict = false;
+};
+
+int RunCheck(const Options& options) {
+  CheckReport report;
+  try {
+    report = CheckPolicy(options.dir);
+  } catch (const std::exception& failure) {
+    return CannotRun(failure, 1);
+  }
+  const bool failed = !report.errors.empty() || (options.strict && !report.warnings.empty());
+  if (options.json) {
+    std::cout << JsonText({{"ok", !failed},
+                           {"errors", FindingsJson(report.errors)},
+                           {"warnings", FindingsJson(report.warnings)}})
+              << std::flush;
+  } else {
+    // One listing in file order, warnings among the errors.
+    std::vector<std::pair<const Finding*, const char*>> all;
+    for (const auto& f : report.errors) all.emplace_back(&f, "");
+    for (const auto& f : report.warnings) all.emplace_back(&f, "warning: ");
+    std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
+      return std::tie(a.first->path, a.first->line) < std::tie(b.first->path, b.first->line);
+    });
+    for (const auto& [finding, tag] : all) std::cerr << FindingLine(*finding, tag) << '\n';
+    std::cerr.flush();
+  }
+  return failed ? 1 : 0;
+}
+
+int RunDiff(const Options& options) {
+  std::vector<Change> changes;
+  try {
+    changes = DiffPolicy(options.dir);
+  } catch (const std::exception& failure) {
+    return CannotRun(failure, 3);
+  }
+  const bool changed = std::any_of(changes.begin(), changes.end(),
+                                   [](const Change& c) { return c.mark != '='; });
+  if (options.json) {
+    json list = json::array();
+    for (const Change& c : changes) {
+      list.push_back({{"mark", std::string(1, c.mark)},
+                      {"kind", c.kind},
+                      {"domain", Optional(c.domain)},
+                      {"subject", c.subject},
+                      {"before", Optional(c.before)},
+                      {"after", Optional(c.after)},
+                      {"line", c.line}});
+    }
+    std::cout << JsonText({{"changed", changed}, {"changes", std::move(list)}});
+  } else {
+    for (const Change& c : changes) std::cout << Escaped(c.line) << '\n';
+  }
+  std::cout.flush();
+  return changed ? 1 : 0;
+}
+
+void AddDryRuns(CLI::App& app, int& status) {
+  auto check = std::make_shared<Options>();
+  CLI::App* checkCommand = app.add_subcommand(
+      "check",
+      "Report every problem a load of DIR would meet, and every further bad line of each\n"
+      "file, by running the load on a throwaway copy of the kernel; nothing changes.\n"
+      "Lines read PATH:LINE: TEXT on standard error. Exit 1 when a load would report an error.");
+  checkCommand->add_option("DIR", check->dir, "Policy directory")->capture_default_str();
+  checkCommand->add_flag("--json", check->json, "Print the findings as one JSON document on standard output");
+  checkCommand->add_flag("--strict", check->strict, "Exit 1 on warnings too");
+  checkCommand->callback([&status, check] { status = RunCheck(*check); });
+
+  auto diff = std::make_shared<Options>();
+  CLI::App* diffCommand = app.add_subcommand(
+      "diff",
+      "Print what a load of DIR would change (domains, rules, objects, file and tardisk\n"
+      "labels), one change per line, by running the load on a throwaway copy of the kernel;\n"
+      "nothing changes. Exit 1 when a load would change something, 3 when no diff can be made.");
+  diffCommand->add_option("DIR", diff->dir, "Policy directory")->capture_default_str();
+  diffCommand->add_flag("--json", diff->json, "Print the changes as one JSON document");
+  diffCommand->callback([&status, diff] { status = RunDiff(*diff); });
+}
+
+void AddLookups(CLI::App& app, int& status) {
+  CLI::App* domain = app.get_subcommand("domain");
+  auto listJson = std::make_shared<bool>(false);
+  CLI::App* list = domain->add_subcommand(
+      "list",
+      "Print every domain in id order, one line each: the id, a tab, the name (control\n"
+      "characters and backslashes of names escaped C-style).");
+  list->add_flag("--json", *listJson, "Print them as one JSON array of objects with id and name");
+  list->callback([&status, listJson] {
+    status = Run([&] {
+      HyxAccessInterfaceImpl iface;
+      const auto domains = ReadDomains(iface);
+      if (*listJson) {
+        json out = json::array();
+        for (const auto& d : domains) out.push_back({{"id", d.id}, {"name", d.name}});
+        std::cout << JsonText(out);
+      } else {
+        for (const auto& d : domains) std::cout << d.id << '\t' << Escaped(d.name) << '\n';
+      }
+      std::cout.flush();
+    });
+  });
+
+  auto name = std::make_shared<std::string>();
+  CLI::App* id = domain->add_subcommand("id", "Print the id of the domain named NAME.");
+  id->add_option("NAME", *name, "Domain name")->required();
+  id->callback([&status, name] {
+    status = Run([&] {
+      HyxAccessInterfaceImpl iface;
+      std::uint32_t found = 0;
+      if (!iface.FindDomain(*name, &found)) {
+        throw HostCtl::Lib::HostCtlException("No domain named " + Escaped(*name));
+      }
+      std::cout << found << std::endl;
+    });
+  });
+}
+
+}  // namespace
+
+void AddCheckCommands(CLI::App& app, int& status) {
+  AddDryRuns(app, status);
+  AddLookups(app, status);
+}
+
+}  // namespace SecPolicyCli

@@ -1,0 +1,257 @@
+// check, diff, display --json and the domain lookups, run as the tools
+// under a private host root (skipped where the process may not make one).
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/xattr.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/file_label_attr.h"
+#include "tests/support/sim_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using TestSupport::RunTool;
+using TestSupport::ToolResult;
+using Lines = std::vector<std::string>;
+
+Lines SplitLines(const std::string& text) {
+  Lines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+class DryRunTest : public TestSupport::SimulatedHostTest {
+ protected:
+  void SetUp() override {
+    SimulatedHostTest::SetUp();
+    root_ = scratch_.path() / "root";
+    Put("domains/globalVMDom", "");
+    Put("domains/ioFilterDom", "");
+    Put("domains/daemonFrameworkDom", "");
+    Put("domains/superDom", "");
+    Put("domains/appDom", "-s open grant\n-s read grant\n");
+    Put("objects/main", "appLabel\n");
+    Put("fileLabels/map", Files() + "/a appLabel\n");
+    fs::create_directories(root_ / "tardisks");
+    std::ofstream(root_ / "tardisks/t1") << "archive";
+    std::ofstream(root_ / "files/a") << "";
+    Tool("hostsim", {"label-init", "--recursive", (root_ / "tardisks").string(), Files()});
+  }
+
+  void Put(const std::string& relative, const std::string& content) {
+    const fs::path path = root_ / "etc/norvane/secpolicy" / relative;
+    fs::create_directories(path.parent_path());
+    fs::create_directories(root_ / "files");
+    std::ofstream(path, std::ios::binary) << content;
+  }
+  std::string Files() const { return (root_ / "files").string(); }
+
+  // secpolicy ARGS under the private host root.
+  ToolResult Secpolicy(const Lines& args) {
+    Lines words{"run", "--root", root_.string(), "--", SECPOLICY_BIN_DIR "/secpolicy"};
+    words.insert(words.end(), args.begin(), args.end());
+    auto result = RunTool("hostsim", words);
+    if (result.err.find("private mount namespace") != std::string::npos) skip_ = true;
+    return result;
+  }
+  void Tool(const std::string& tool, const Lines& args) {
+    const auto result = RunTool(tool, args);
+    ASSERT_EQ(result.status, 0) << result.err;
+  }
+
+  // Every byte of the state and every label of the trees.
+  std::string Everything() const {
+    std::string all = Slurp(scratch_.path() / "state.db") + Slurp(scratch_.path() / "state.db-wal");
+    for (const auto& tree : {root_ / "files", root_ / "tardisks"}) {
+      for (const auto& entry : fs::recursive_directory_iterator(tree)) {
+        char value[8] = {};
+        const ssize_t size = getxattr(entry.path().c_str(), HyxCtl::Security::kFileLabelAttribute,
+                                      value, sizeof value);
+        all += entry.path().string() + "=" + std::string(value, size > 0 ? size : 0) + "\n";
+      }
+    }
+    return all;
+  }
+
+  fs::path root_;
+  bool skip_ = false;
+};
+
+#define SKIP_WITHOUT_ROOT() \
+  if (skip_) GTEST_SKIP() << "no private mount namespace here"
+
+TEST_F(DryRunTest, CheckReportsEveryBadLineWithItsPathAndLine) {
+  Put("domains/appDom", "-s open grant\n-s read grnat\n-s write grant\n-x foo\n-s nosuch grant\n");
+  Put("domains/superDom", "-p module badarg grant\n");  // fails the constraint check: no line
+  Put("objects/main", "appLabel\nextra words\nlater\n");
+  Put("fileLabels/map", Files() + "/a appLabel\n/x nolabel\n/a/*/b appLabel\none\n");
+  Put("domains/ioFilterDom", "-s open grant\n-s " + std::string(1100, 'a') + " grant\n-s bad\n");
+  const auto result = Secpolicy({"check"});
+  SKIP_WITHOUT_ROOT();
+  const std::string dir = "/etc/norvane/secpolicy/";
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(SplitLines(result.err),
+            (Lines{dir + "domains/appDom:2: invalid keyword grnat",
+                   dir + "domains/appDom:4: invalid policy rule type (-x)",
+                   dir + "domains/appDom:5: Unknown syscall keyword: nosuch",
+                   // The load reads the first 1023 characters and no further line.
+                   dir + "domains/ioFilterDom:2: incorrect number of arguments for this rule type",
+                   dir + "domains/ioFilterDom:2: warning: line longer than 1023 characters: a load "
+                         "takes its first 1023 characters and reads nothing after them in this file",
+                   dir + "domains/superDom: Policy constraint error for domain: superDom : "
+                         "Parameter check module does not take the argument badarg",
+                   dir + "domains/superDom: Skipping the policy for domain superDom due to errors "
+                         "in the policy",
+                   dir + "fileLabels/map:2: Unknown object keyword: nolabel",
+                   dir + "fileLabels/map:3: Unrecognized format for file/dir specification",
+                   dir + "fileLabels/map:4: incorrect no of parameters",
+                   dir + "objects/main:2: cannot define more than one object per line"}));
+
+  const auto json = nlohmann::json::parse(Secpolicy({"check", "--json"}).out);
+  EXPECT_FALSE(json["ok"]);
+  EXPECT_EQ(json["errors"].size(), 10u);
+  EXPECT_EQ(json["errors"][5], (nlohmann::json{{"path", dir + "domains/superDom"},
+                                               {"line", nullptr},
+                                               {"text", "Skipping the policy for domain superDom "
+                                                        "due to errors in the policy"}}));
+  EXPECT_EQ(json["warnings"][0]["line"], 2);
+}
+
+TEST_F(DryRunTest, WarningsAloneFailOnlyAStrictCheck) {
+  // Objects the kernel holds now, which the bad line of the file would cost.
+  Put("objects/main", "appLabel\nkeepMe\nlostOne\n");
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  Put("objects/main", "appLabel\ntwo words\nlostOne\n# " + std::string(1030, 'x') + "\nkeepMe\n");
+  Put("objects/more", "keepMe\n");
+  Put("fileLabels/map", Files() + "/a appLabel\n" + Files() + "/missing/* appLabel\n");
+  const std::string dir = "/etc/norvane/secpolicy/";
+  const Lines warnings{
+      dir + "fileLabels/map:2: warning: the file to label does not exist: " + Files() + "/missing",
+      dir + "objects/main:2: warning: a load stops reading this file at this line and removes "
+            "these objects, which the kernel holds now and later lines name: lostOne",
+      dir + "objects/main:4: warning: line longer than 1023 characters: a load takes its first "
+            "1023 characters and reads nothing after them in this file"};
+  const auto check = Secpolicy({"check"});
+  Lines err = SplitLines(check.err);
+  std::erase_if(err, [](const std::string& line) { return line.find("warning:") == std::string::npos; });
+  EXPECT_EQ(err, warnings);
+
+  // Without the errors, warnings alone.
+  Put("objects/main", "appLabel\nlostOne\n# " + std::string(1030, 'x') + "\nkeepMe\n");
+  Put("fileLabels/map", Files() + "/a appLabel\n");
+  const auto clean = Secpolicy({"check"});
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_EQ(SplitLines(clean.err).size(), 1u) << clean.err;
+  EXPECT_EQ(Secpolicy({"check", "--strict"}).status, 1);
+  EXPECT_EQ(nlohmann::json::parse(Secpolicy({"check", "--strict", "--json"}).out)["ok"], false);
+  EXPECT_EQ(Secpolicy({"check", "one", "two"}).status, 2);
+  EXPECT_EQ(Secpolicy({"diff", "--bogus"}).status, 2);
+}
+
+TEST_F(DryRunTest, CheckAndDiffChangeNeitherTheStateNorALabel) {
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  // A tree that would change rules, objects and labels, and fails here and there.
+  Put("domains/appDom", "-s open revoke\n-s bad\n-s write grant\n");
+  Put("domains/newDom", "-s read grant\n");
+  Put("objects/main", "appLabel\nnewLabel\n");
+  Put("fileLabels/map", Files() + "/a newLabel\n/nowhere appLabel\n");
+  const std::string before = Everything();
+  for (const char* command : {"check", "diff"}) {
+    const auto result = Secpolicy({command});
+    EXPECT_EQ(result.status, 1) << command << ": " << result.err;
+    EXPECT_EQ(Everything(), before) << command;
+  }
+}
+
+TEST_F(DryRunTest, DiffShowsWhatALoadWouldChange) {
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  const auto same = Secpolicy({"diff"});
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out, "");
+
+  // Action edited, a rule removed (a load keeps it), an object and a mapping added.
+  Put("domains/appDom", "-s open revoke\n");
+  Put("objects/main", "appLabel\nnewLabel\n");
+  std::ofstream(root_ / "files/b") << "";
+  Tool("hostsim", {"label-init", Files() + "/b"});
+  Put("fileLabels/map", Files() + "/a appLabel\n" + Files() + "/b newLabel\n");
+  const auto diff = Secpolicy({"diff"});
+  EXPECT_EQ(diff.status, 1) << diff.err;
+  EXPECT_EQ(SplitLines(diff.out), (Lines{"+ object newLabel", "= rule appDom: -s read grant",
+                                         "~ label " + Files() + "/b: unlabeled -> newLabel",
+                                         "~ rule appDom: -s open grant -> -s open revoke"}));
+
+  const auto json = nlohmann::json::parse(Secpolicy({"diff", "--json"}).out);
+  EXPECT_TRUE(json["changed"]);
+  EXPECT_EQ(json["changes"][3], (nlohmann::json{{"mark", "~"},
+                                                {"kind", "rule"},
+                                                {"domain", "appDom"},
+                                                {"subject", "-s open"},
+                                                {"before", "-s open grant"},
+                                                {"after", "-s open revoke"},
+                                                {"line", "~ rule appDom: -s open grant -> -s open revoke"}}));
+
+  // Only kept rules: nothing would change.
+  Put("domains/appDom", "-s open grant\n");
+  Put("objects/main", "appLabel\n");
+  Put("fileLabels/map", Files() + "/a appLabel\n");
+  const auto kept = Secpolicy({"diff"});
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.out, "= rule appDom: -s read grant\n");
+}
+
+TEST_F(DryRunTest, DisplayJsonRuleTextsAreTheTextDisplayLines) {
+  root_ = fs::path(SECPOLICY_SOURCE_DIR) / "examples/host";
+  Secpolicy({"load"});  // the example's file labels name files this test lacks
+  SKIP_WITHOUT_ROOT();
+  const auto text = Secpolicy({"display"});
+  const auto json = nlohmann::json::parse(Secpolicy({"display", "--json"}).out);
+  Lines shown, fromJson;
+  for (const auto& line : SplitLines(text.out)) {
+    if (line.size() > 2 && line[0] == '-' && line[1] != '-') shown.push_back(line);
+  }
+  for (const auto& domain : json["domains"]) {
+    for (const auto& rule : domain["rules"]) fromJson.push_back(rule["text"]);
+  }
+  EXPECT_GT(shown.size(), 100u);
+  EXPECT_EQ(fromJson, shown);
+  EXPECT_EQ(json["domains"][0]["name"], "appDom");
+  EXPECT_EQ(json["objects"].size(), SplitLines(RunTool("secpolicy", {"display-objects"}).out).size() - 5);
+  EXPECT_EQ(json["tardisks"].size(), 4u);
+
+  const auto one = nlohmann::json::parse(Secpolicy({"display", "--json", "2"}).out);
+  ASSERT_EQ(one["domains"].size(), 1u);
+  EXPECT_EQ(one["domains"][0], json["domains"][0]);
+}
+
+TEST_F(DryRunTest, DomainListAndIdLookUpByName) {
+  for (const char* name : {"plain", "tab\there", "esc\x1b[2J", "back\\slash"}) {
+    Tool("secpolicy", {"domain", "create", name});
+  }
+  const auto list = RunTool("secpolicy", {"domain", "list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "2\tplain\n3\ttab\\there\n4\tesc\\x1b[2J\n5\tback\\\\slash\n");
+  EXPECT_EQ(nlohmann::json::parse(RunTool("secpolicy", {"domain", "list", "--json"}).out)[1],
+            (nlohmann::json{{"id", 3}, {"name", "tab\there"}}));
+  EXPECT_EQ(RunTool("secpolicy", {"domain", "id", "esc\x1b[2J"}).out, "4\n");
+  const auto missing = RunTool("secpolicy", {"domain", "id", "no\nsuch"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "Error: No domain named no\\nsuch\n");
+}
+
+}  // namespace
