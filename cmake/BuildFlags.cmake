@@ -23,6 +23,9 @@ endif()
 # Paths of the build tree stay out of the binaries, so two build folders of
 # one commit give the same bytes.
 add_compile_options(-ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
+# The build tree's run paths are relative too: the build ID hashes them, and
+# it stays in the installed binaries after the run path is taken out.
+set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
 
 # The shared libraries export their namespaces' API and nothing else: the
 # standard library's and nlohmann-json's template instances stay inside
