@@ -171,6 +171,13 @@ if id=$("$bin/secpolicy" domain create realDom 2>/dev/null) && "$bin/secpolicy" 
 else
     echo "skipped: live values from the real 'secpolicy domain list' (not in this build)"
 fi
+if operation=$("$bin/hostsim" fail --list 2>/dev/null | head -n 1) && [[ -n $operation ]]; then
+    ((checked++))
+    PATH=$bin:$real_path
+    candidates hostsim fail "" | grep -qxF -- "$operation" || fail "real fail --list: $operation not offered"
+else
+    echo "skipped: live values from the real 'hostsim fail --list' (not in this build)"
+fi
 
 echo "$((checked - failures)) passed, $failures failed"
 ((failures == 0))
