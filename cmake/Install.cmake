@@ -1,18 +1,18 @@
 # What `cmake --install` puts where, and how a consumer finds it again.
 #
-# Installed layout (GNUInstallDirs, relative to the prefix):
-#   bin/secpolicy, bin/hostsim
-#   LIBDIR/libsecpolicy.so.0.1.0 (SONAME libsecpolicy.so.0), libhostsim.so.0.1.0
-#   include/secpolicy/<folder>/*.h      the exported API, platform/ and hostsim/admin.h
-#   LIBDIR/cmake/SecPolicy/             find_package(SecPolicy): SecPolicy::secpolicy
-#   LIBDIR/pkgconfig/secpolicy.pc
-#   share/hostsim/default.json          the profile built into libhostsim, for reference
-#   share/man/man5, man8; share/bash-completion/completions; share/doc/secpolicy
+# Installed layout (GNUInstallDirs, relative to the prefix), by component
+# (each component is one Debian package, cmake/Packaging.cmake):
+#   library      LIBDIR/libsecpolicy.so.0.1.0 (SONAME libsecpolicy.so.0)
+#   hostsim      LIBDIR/libhostsim.so.0.1.0, bin/hostsim, share/hostsim/default.json,
+#                its man page and completion
+#   secpolicy    bin/secpolicy, its man pages, completion, README and the example host
+#   development  include/secpolicy/<folder>/*.h and secpolicy/version.h,
+#                LIBDIR/lib{secpolicy,hostsim}.so, LIBDIR/cmake/SecPolicy/,
+#                LIBDIR/pkgconfig/secpolicy.pc
 #
-# The headers include one another as "platform/...", "domains/..." and so on,
-# so a consumer's include path holds both include/ (for <secpolicy/...>) and
-# include/secpolicy (for those inner includes). The library reaches the host
-# through libhostsim on this machine, so SecPolicy::secpolicy links
+# Headers include one another as <prefix>/include/secpolicy/..., so
+# -I<prefix>/include is the whole include path. The library reaches the
+# host through libhostsim on this machine, so SecPolicy::secpolicy links
 # SecPolicy::hostsim, and secpolicy.pc names both libraries.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -21,28 +21,35 @@ set(SECPOLICY_INCLUDE_SUBDIR ${CMAKE_INSTALL_INCLUDEDIR}/secpolicy)
 set(SECPOLICY_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/SecPolicy)
 
 foreach(target secpolicy hostsim)
-  target_include_directories(${target} INTERFACE
-    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
-    $<INSTALL_INTERFACE:${SECPOLICY_INCLUDE_SUBDIR}>)
+  target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   target_compile_features(${target} INTERFACE cxx_std_20)
 endforeach()
 # libhostsim is installed beside libsecpolicy and versioned with it.
 set_target_properties(hostsim PROPERTIES VERSION ${PROJECT_VERSION}
                                          SOVERSION ${PROJECT_VERSION_MAJOR})
 
-# Installed programs find the installed libraries wherever the prefix is,
-# which keeps a staged install (and an unpacked .deb) runnable as it is.
-file(RELATIVE_PATH _secpolicy_bin_to_lib
-     ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-set_target_properties(secpolicy_cli hostsim_cli PROPERTIES
-                      INSTALL_RPATH "$ORIGIN/${_secpolicy_bin_to_lib}")
-set_target_properties(secpolicy PROPERTIES INSTALL_RPATH "$ORIGIN")
+# Installed outside the linker's own folders (a /usr/local or staged
+# prefix), the programs find the installed libraries through a run path
+# relative to themselves. In the linker's folders (/usr and its multiarch
+# libdir, as packaged) they carry none.
+list(APPEND _secpolicy_system_libdirs ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES}
+     ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
+if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST _secpolicy_system_libdirs)
+  file(RELATIVE_PATH _secpolicy_bin_to_lib
+       ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set_target_properties(secpolicy_cli hostsim_cli PROPERTIES
+                        INSTALL_RPATH "$ORIGIN/${_secpolicy_bin_to_lib}")
+  set_target_properties(secpolicy PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
 
-install(TARGETS secpolicy hostsim EXPORT SecPolicyTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+install(TARGETS secpolicy EXPORT SecPolicyTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
                 NAMELINK_COMPONENT development)
-install(TARGETS secpolicy_cli hostsim_cli
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(TARGETS hostsim EXPORT SecPolicyTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hostsim
+                NAMELINK_COMPONENT development)
+install(TARGETS secpolicy_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT secpolicy)
+install(TARGETS hostsim_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT hostsim)
 
 # Public headers: every header of the system folders except the library's
 # internal ones, plus the host declarations those headers use.
@@ -64,28 +71,60 @@ foreach(header IN LISTS SECPOLICY_PUBLIC_HEADERS SECPOLICY_PLATFORM_HEADERS)
   install(FILES ${header} DESTINATION ${SECPOLICY_INCLUDE_SUBDIR}/${folder}
           COMPONENT development)
 endforeach()
+install(FILES ${PROJECT_BINARY_DIR}/generated/secpolicy/version.h
+        DESTINATION ${SECPOLICY_INCLUDE_SUBDIR} COMPONENT development)
 
+# The CMake package: paths relative to where it is installed, whatever
+# CMAKE_INSTALL_LIBDIR is. While the major version is 0 a minor release may
+# break the API, so only the same minor version counts as compatible.
 install(EXPORT SecPolicyTargets NAMESPACE SecPolicy:: DESTINATION ${SECPOLICY_CMAKE_DIR}
         COMPONENT development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/SecPolicyConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/SecPolicyConfig.cmake
                               INSTALL_DESTINATION ${SECPOLICY_CMAKE_DIR})
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(_secpolicy_compatibility SameMinorVersion)
+else()
+  set(_secpolicy_compatibility SameMajorVersion)
+endif()
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/SecPolicyConfigVersion.cmake
-                                 COMPATIBILITY SameMajorVersion)
+                                 COMPATIBILITY ${_secpolicy_compatibility})
 install(FILES ${PROJECT_BINARY_DIR}/SecPolicyConfig.cmake
               ${PROJECT_BINARY_DIR}/SecPolicyConfigVersion.cmake
         DESTINATION ${SECPOLICY_CMAKE_DIR} COMPONENT development)
 
+# pkg-config: the prefix is found from where the file lies, by the relative
+# path from its folder up to the prefix (three levels under a multiarch
+# libdir, two under lib/). A libdir outside the prefix is written as it is.
+set(_secpolicy_pc_dir ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig)
+cmake_path(IS_PREFIX CMAKE_INSTALL_PREFIX "${_secpolicy_pc_dir}" NORMALIZE _secpolicy_pc_inside)
+if(_secpolicy_pc_inside)
+  file(RELATIVE_PATH _secpolicy_pc_up ${_secpolicy_pc_dir} ${CMAKE_INSTALL_PREFIX})
+  string(REGEX REPLACE "/$" "" _secpolicy_pc_up "${_secpolicy_pc_up}")
+  set(SECPOLICY_PC_PREFIX "\${pcfiledir}/${_secpolicy_pc_up}")
+  file(RELATIVE_PATH SECPOLICY_PC_LIBDIR ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set(SECPOLICY_PC_LIBDIR "\${prefix}/${SECPOLICY_PC_LIBDIR}")
+else()
+  set(SECPOLICY_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
+  set(SECPOLICY_PC_LIBDIR ${CMAKE_INSTALL_FULL_LIBDIR})
+endif()
+if(IS_ABSOLUTE ${CMAKE_INSTALL_INCLUDEDIR})
+  set(SECPOLICY_PC_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
+else()
+  set(SECPOLICY_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/secpolicy.pc.in ${PROJECT_BINARY_DIR}/secpolicy.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/secpolicy.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 install(FILES hostsim/profiles/default.json
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/hostsim COMPONENT runtime)
-install(FILES completion/secpolicy completion/hostsim
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT runtime)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/hostsim COMPONENT hostsim)
+install(FILES completion/secpolicy
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT secpolicy)
+install(FILES completion/hostsim
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT hostsim)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT secpolicy)
 install(DIRECTORY examples/host DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
-        USE_SOURCE_PERMISSIONS COMPONENT runtime)
+        USE_SOURCE_PERMISSIONS COMPONENT secpolicy)
 
 include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)

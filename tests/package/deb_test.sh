@@ -1,10 +1,13 @@
 #!/bin/bash
-# Builds the Debian package of a built tree with CPack, checks its control
-# data and contents, and runs the tools from a scratch root it is unpacked
-# into. The package is never installed into the machine itself.
+# Builds the Debian packages of a tree configured with
+# -DCMAKE_INSTALL_PREFIX=/usr, checks their control data and contents, runs
+# lintian on them, installs all four together into a scratch root with dpkg
+# and runs the tools and the hardening checks there. The machine's own
+# system is never touched.
 # Usage: deb_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 checked=0
@@ -16,51 +19,119 @@ check() {  # description, command...
 }
 
 echo "--- cpack in $build"
-rm -f "$build"/secpolicy_*.deb
-(cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
-deb=$(ls "$build"/secpolicy_*.deb)
-echo "$deb"
+(cd "$build" && cpack -B "$work/debs" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
+debs=("$work"/debs/*.deb)
+printf "%s\n" "${debs[@]##*/}"
+version=$(dpkg-deb -f "$work/debs/secpolicy_"*.deb Version)
+arch=$(dpkg --print-architecture)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+deb() { echo "$work/debs/${1}_${version}_${arch}.deb"; }
+for package in libsecpolicy0 libsecpolicy-dev secpolicy hostsim; do
+    check "package $package built" test -f "$(deb $package)"
+done
+check "four packages, no more" test ${#debs[@]} -eq 4
 
 echo "--- control data"
-dpkg-deb -f "$deb" Package Version Depends >"$work/control"
-check "package name" grep -qx "Package: secpolicy" "$work/control"
-check "dependency on SQLite" grep -q "^Depends:.*libsqlite3-0" "$work/control"
-check "dependency on the C++ runtime" grep -q "^Depends:.*libstdc++6" "$work/control"
-check "apt can install it here" \
-    bash -c "apt-get install -s -q '$deb' 2>/dev/null | grep -q '^Inst secpolicy'"
-
-echo "--- contents (dpkg-deb -c)"
-dpkg-deb -c "$deb" >"$work/contents"
-awk '{print $6}' "$work/contents" | sed 's|^\./|/|' >"$work/paths"
-for path in /usr/bin/secpolicy /usr/bin/hostsim \
-    /usr/lib/libsecpolicy.so.0 /usr/lib/libsecpolicy.so.0.1.0 /usr/lib/libhostsim.so.0 \
-    /usr/include/secpolicy/load/policy_load.h /usr/include/secpolicy/platform/hyx_access.h \
-    /usr/lib/cmake/SecPolicy/SecPolicyConfig.cmake /usr/lib/pkgconfig/secpolicy.pc \
-    /usr/share/man/man8/secpolicy.8.gz /usr/share/man/man8/hostsim.8.gz \
-    /usr/share/man/man5/secpolicy.5.gz /usr/share/hostsim/default.json \
-    /usr/share/bash-completion/completions/secpolicy \
-    /usr/share/bash-completion/completions/hostsim /usr/share/doc/secpolicy/README.md; do
-    check "package holds $path" grep -qx -- "$path" "$work/paths"
+field() { dpkg-deb -f "$(deb "$1")" "$2"; }
+while IFS='|' read -r package name pattern; do
+    check "$package $name: $pattern" grep -qE -- "$pattern" <<<"$(field "$package" "$name")"
+done <<TABLE
+libsecpolicy0|Depends|(^|, )hostsim \(= $version\)
+libsecpolicy0|Depends|libstdc\+\+6
+libsecpolicy0|Section|^libs$
+libsecpolicy-dev|Depends|(^|, )libsecpolicy0 \(= $version\)
+libsecpolicy-dev|Section|^libdevel$
+secpolicy|Depends|(^|, )libsecpolicy0 \(= $version\)
+secpolicy|Depends|(^|, )hostsim \(= $version\)
+secpolicy|Suggests|^bash-completion$
+hostsim|Depends|libsqlite3-0
+hostsim|Suggests|^bash-completion$
+hostsim|Maintainer|^[^<]+ <[^@<>]+@[^@<>]+\.[a-z]+>$
+TABLE
+check "no maintainer address on localhost" bash -c "! dpkg-deb -f '$(deb secpolicy)' Maintainer | grep -q localhost"
+for package in libsecpolicy0 libsecpolicy-dev secpolicy hostsim; do
+    scripts=$(dpkg-deb --ctrl-tarfile "$(deb $package)" | tar -t | sed 's|^\./||' | sort | tr '\n' ' ')
+    case $package in
+        libsecpolicy0 | hostsim) wanted="control md5sums shlibs triggers " ;;
+        *) wanted="control md5sums " ;;
+    esac
+    check "$package control files: '$scripts' (no maintainer scripts)" test "$scripts" == " $wanted"
 done
-check "no internal header" bash -c "! grep -q 'error_texts.h\|rule_set_impl.h\|kernel_call.h' '$work/paths'"
-check "everything owned by root" bash -c "! awk '{print \$2}' '$work/contents' | grep -vqx root/root"
+for package in libsecpolicy0 hostsim; do
+    check "$package activates the ldconfig trigger" \
+        test "$(dpkg-deb -I "$(deb $package)" triggers)" == "activate-noawait ldconfig"
+done
+check "apt can install the four together here" \
+    bash -c "apt-get install -s -q $(printf "'%s' " "${debs[@]}") 2>/dev/null | grep -c '^Inst \(libsecpolicy0\|libsecpolicy-dev\|secpolicy\|hostsim\) ' | grep -qx 4"
 
-echo "--- tools from the unpacked tree"
+echo "--- contents"
+for package in libsecpolicy0 libsecpolicy-dev secpolicy hostsim; do
+    dpkg-deb -c "$(deb $package)" >"$work/$package.list"
+done
+while IFS='|' read -r package path; do
+    check "$package holds $path" grep -q " \.$path\( ->\|$\)" "$work/$package.list"
+done <<TABLE
+libsecpolicy0|/usr/lib/$multiarch/libsecpolicy.so.0
+libsecpolicy0|/usr/lib/$multiarch/libsecpolicy.so.0.1.0
+hostsim|/usr/lib/$multiarch/libhostsim.so.0
+hostsim|/usr/bin/hostsim
+hostsim|/usr/share/hostsim/default.json
+hostsim|/usr/share/man/man8/hostsim.8.gz
+hostsim|/usr/share/bash-completion/completions/hostsim
+secpolicy|/usr/bin/secpolicy
+secpolicy|/usr/share/man/man8/secpolicy.8.gz
+secpolicy|/usr/share/man/man5/secpolicy.5.gz
+secpolicy|/usr/share/bash-completion/completions/secpolicy
+secpolicy|/usr/share/doc/secpolicy/README.md
+libsecpolicy-dev|/usr/lib/$multiarch/libsecpolicy.so
+libsecpolicy-dev|/usr/lib/$multiarch/libhostsim.so
+libsecpolicy-dev|/usr/include/secpolicy/load/policy_load.h
+libsecpolicy-dev|/usr/include/secpolicy/version.h
+libsecpolicy-dev|/usr/lib/$multiarch/cmake/SecPolicy/SecPolicyConfig.cmake
+libsecpolicy-dev|/usr/lib/$multiarch/pkgconfig/secpolicy.pc
+TABLE
+for package in libsecpolicy0 libsecpolicy-dev secpolicy hostsim; do
+    for file in copyright changelog.Debian.gz; do
+        check "$package holds its $file" grep -q " \./usr/share/doc/$package/$file$" "$work/$package.list"
+    done
+    check "$package: everything owned by root" \
+        bash -c "! awk '{print \$2}' '$work/$package.list' | grep -vqx root/root"
+done
+check "the changelog's first entry is this version" bash -c \
+    "dpkg-deb --fsys-tarfile '$(deb libsecpolicy0)' | tar -xO ./usr/share/doc/libsecpolicy0/changelog.Debian.gz |
+     gzip -dc | head -n 1 | grep -qF 'secpolicy ($version) '"
+
+echo "--- lintian"
+if lintian --fail-on error,warning --tag-display-limit 0 "${debs[@]}" >"$work/lintian.out" 2>&1; then
+    check "lintian: every override still used" bash -c "! grep -q 'unused-override\|mismatched-override' '$work/lintian.out'"
+else
+    ((++checked, ++failures))
+    echo "FAIL: lintian reports errors or warnings:"
+    grep -v '^running with root' "$work/lintian.out"
+fi
+
+echo "--- the four installed together into a scratch root"
 root=$work/root
-dpkg-deb -x "$deb" "$root"
-# Resolved inside the tree through the tools' own run path, not the machine's.
-check "libsecpolicy found in the tree" \
-    bash -c "ldd '$root/usr/bin/secpolicy' | grep -q 'libsecpolicy.so.0 => $root/usr/bin/../lib/'"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+# The root holds none of the system libraries, hence --force-depends; dpkg
+# still refuses any file that two packages both ship.
+check "dpkg installs the four into the root" bash -c \
+    "dpkg --root='$root' --log=/dev/null --force-depends --force-not-root -i $(printf "'%s' " "${debs[@]}") >'$work/dpkg.log' 2>&1 || { cat '$work/dpkg.log'; false; }"
+export LD_LIBRARY_PATH=$root/usr/lib/$multiarch HOSTSIM_STATE=$work/state.db
+check "libsecpolicy found in the root" \
+    bash -c "ldd '$root/usr/bin/secpolicy' | grep -q 'libsecpolicy.so.0 => $root/usr/lib/$multiarch/'"
 "$root/usr/bin/secpolicy" --help >"$work/help"
 check "secpolicy --help lists the commands" grep -q "^  load-domains " "$work/help"
-export HOSTSIM_STATE=$work/state.db
 check "hostsim init" "$root/usr/bin/hostsim" init
 check "secpolicy domain create" \
     bash -c "[[ \$('$root/usr/bin/secpolicy' domain create debDom) =~ ^[0-9]+\$ ]]"
 page=$(MANWIDTH=200 LC_ALL=C man -l "$root/usr/share/man/man8/secpolicy.8.gz" 2>/dev/null | col -bx)
 check "secpolicy.8 renders its commands" grep -q "^ *load-domains DIR" <<<"$page"
-check "secpolicy.8 renders the exit statuses" grep -q "^EXIT STATUS" <<<"$page"
 check "secpolicy.8 renders the environment" grep -q "^ *HOSTSIM_STATE" <<<"$page"
+
+echo "--- hardening of the installed binaries"
+check "hardening" "$here/hardening_test.sh" "$root/usr"
 
 echo "deb: $((checked - failures)) passed, $failures failed"
 ((failures == 0))

@@ -21,14 +21,26 @@ struct SyslogCall {
 std::vector<SyslogCall> gSyslog;
 }  // namespace
 
-// Takes the place of libc's syslog for the library's calls in this program.
-extern "C" void syslog(int priority, const char* format, ...) {
+// Take the place of libc's syslog for the library's calls in this program;
+// a build with _FORTIFY_SOURCE calls the checking variant instead.
+namespace {
+void RecordSyslog(int priority, const char* format, va_list args) {
   char text[4096];
+  std::vsnprintf(text, sizeof text, format, args);
+  gSyslog.push_back({priority, format, text});
+}
+}  // namespace
+extern "C" void syslog(int priority, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  RecordSyslog(priority, format, args);
   va_end(args);
-  gSyslog.push_back({priority, format, text});
+}
+extern "C" void __syslog_chk(int priority, int /*flag*/, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  RecordSyslog(priority, format, args);
+  va_end(args);
 }
 
 namespace SecPolicy {
