@@ -86,6 +86,9 @@ class Stmt {
   bool Step();  // true while a row is available
   void Run();   // steps to the end
   std::int64_t Int(int column) const;
+  // An unsigned 32-bit value (an id, a mask); anything else in the state
+  // is damage and throws "... damaged state ...".
+  std::uint32_t U32(int column) const;
   std::string Text(int column) const;
   bool IsNull(int column) const;
 
@@ -133,12 +136,17 @@ std::optional<std::uint32_t> ObjectId(const std::string& name);
 std::optional<std::uint32_t> DomainId(const std::string& name);
 const Profile& CurrentProfile();
 
-// Recreates the state at StatePath() from a parsed profile. With
-// `onlyIfMissing`, leaves a state that another process created meanwhile.
-void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMissing = false);
+// Fills the state at StatePath() afresh from a parsed profile; the file is
+// one that Init has checked (ours, or new and empty).
+void Reset(const std::string& profileText, const Profile& profile);
 
-// Closes this process's connection (the next transaction reopens it).
+// Closes this process's connection (the next transaction reopens it); a
+// writers' lock it held is released.
 void Forget();
+
+// The writers' lock of the state (nested calls count).
+void LockWriters();
+void UnlockWriters();
 
 // The forced failure (if any) that the next operation named `op` meets;
 // consumes one of its `times`. Called outside any transaction.
