@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -17,19 +19,25 @@ namespace {
 
 constexpr const char* kFooter =
     "Environment:\n"
-    "  HOSTSIM_STATE   path of the simulated host's state database\n"
-    "                  (default $XDG_STATE_HOME/hostsim/state.db, else\n"
-    "                  $HOME/.local/state/hostsim/state.db)\n"
+    "  HOSTSIM_STATE   path of the simulated host's state database, made by\n"
+    "                  'hostsim init' (default for root /var/lib/hostsim/state.db,\n"
+    "                  for others $XDG_STATE_HOME/hostsim/state.db, else\n"
+    "                  ~/.local/state/hostsim/state.db)\n"
     "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)\n";
 
+// A 32-bit number from 1 up, decimal or 0x hexadecimal, nothing around it.
 std::uint32_t ParseNumber(const std::string& text, const char* what) {
   try {
     std::size_t used = 0;
-    const unsigned long value = std::stoul(text, &used, 0);
-    if (used == text.size() && value <= 0xFFFFFFFFul) return static_cast<std::uint32_t>(value);
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) != 0) {
+      const unsigned long value = std::stoul(text, &used, 0);
+      if (used == text.size() && value >= 1 && value <= 0xFFFFFFFFul) {
+        return static_cast<std::uint32_t>(value);
+      }
+    }
   } catch (const std::exception&) {
   }
-  throw CLI::ValidationError(std::string(what) + ": not a 32-bit number: " + text);
+  throw CLI::ValidationError(std::string(what) + ": not a 32-bit number from 1 up: \"" + text + "\"");
 }
 
 }  // namespace
@@ -40,23 +48,37 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::function<void()> action;
 
-  auto* init = app.add_subcommand("init", "Create a fresh state (replaces the current one)");
+  auto* init = app.add_subcommand(
+      "init", "Create a fresh state (replaces a state; any other file only with --force)");
   std::string profile;
-  init->add_option("--profile", profile, "Host profile (JSON); default: the built-in profile")
+  bool force = false;
+  init->add_option("--profile", profile, "Host profile (JSON, at most 16 MiB); default: the built-in profile")
       ->check(CLI::ExistingFile);
-  init->callback([&] { action = [&] { HostSim::Init(profile); }; });
+  init->add_flag("--force", force, "Replace a file that is not a simulated host's state");
+  init->callback([&] { action = [&] { HostSim::Init(profile, force); }; });
+
+  auto* reboot = app.add_subcommand(
+      "reboot", "Boot the host again: the kernel holds only what the profile predefines");
+  reboot->callback([&] {
+    action = [] {
+      const HostSim::WriterLock lock;
+      HostSim::Reboot();
+    };
+  });
 
   auto* log = app.add_subcommand("log", "Print the kernel log, oldest first: tag, space, text");
   log->callback([&] {
     action = [] {
-      for (const auto& line : HostSim::KernelLog()) std::cout << line.tag << ' ' << line.text << '\n';
+      for (const auto& line : HostSim::KernelLog()) {
+        std::cout << HostSim::EscapeControls(line.tag) << ' ' << HostSim::EscapeControls(line.text) << '\n';
+      }
     };
   });
 
   auto* journal = app.add_subcommand("journal", "Print the journal of accepted kernel writes");
   journal->callback([&] {
     action = [] {
-      for (const auto& line : HostSim::Journal()) std::cout << line << '\n';
+      for (const auto& line : HostSim::Journal()) std::cout << HostSim::EscapeControls(line) << '\n';
     };
   });
 
@@ -137,22 +159,40 @@ int main(int argc, char** argv) {
       "Make an operation fail (\"fail clear\" removes every fault). Without --errno or "
       "--status it is the control-library operation of that name, which throws the message; "
       "with either, the kernel call of that name, which returns them.");
-  std::string failOperation, failMessage = "simulated failure", failStatus, failMatch;
-  std::optional<int> failErrno, failTimes;
-  fail->add_option("OPERATION", failOperation, "Operation or kernel call name, or clear")->required();
+  std::string failOperation, failMessage = "simulated failure";
+  std::optional<std::string> failStatus, failErrno, failMatch, failTimes;
+  bool failList = false;
+  fail->add_option("OPERATION", failOperation, "Operation or kernel call name, or clear");
+  fail->add_flag("--list", failList, "Print every operation name a fault can target");
   fail->add_option("--message", failMessage, "Text of the thrown exception");
   fail->add_option("--errno", failErrno, "Error number of the kernel call (default EPERM)");
-  fail->add_option("--status", failStatus, "Status of the kernel call (default 0xBAD0001)");
+  fail->add_option("--status", failStatus, "Status of the kernel call, not 0 (default 0xBAD0001)");
   fail->add_option("--match", failMatch, "Only calls with an argument equal to this text");
-  fail->add_option("--times", failTimes, "Only the next N matching calls")->check(CLI::PositiveNumber);
+  fail->add_option("--times", failTimes, "Only the next N matching calls");
   fail->callback([&] {
+    if (failList) {
+      action = [] {
+        for (const auto& name : HostSim::FaultOperations()) std::cout << name << '\n';
+      };
+      return;
+    }
+    if (failOperation.empty()) throw CLI::RequiredError("OPERATION");
     HostSim::Fault fault;
     fault.operation = failOperation;
     fault.message = failMessage;
-    fault.errnum = failErrno;
-    if (!failStatus.empty()) fault.status = ParseNumber(failStatus, "--status");
-    if (!failMatch.empty()) fault.match = failMatch;
-    fault.times = failTimes;
+    if (failErrno) fault.errnum = static_cast<int>(std::min<std::uint32_t>(ParseNumber(*failErrno, "--errno"), 4095));
+    if (failStatus) fault.status = ParseNumber(*failStatus, "--status");
+    fault.match = failMatch;
+    if (failTimes) fault.times = static_cast<int>(std::min<std::uint32_t>(ParseNumber(*failTimes, "--times"), 1u << 30));
+    if (fault.operation != "clear") {
+      const auto names = HostSim::FaultOperations();
+      if (!std::binary_search(names.begin(), names.end(), fault.operation)) {
+        std::string text = "unknown operation \"" + HostSim::EscapeControls(fault.operation) + "\"";
+        const auto near = HostSim::NearestOperations(fault.operation);
+        for (std::size_t i = 0; i < near.size(); ++i) text += (i == 0 ? "; nearest: " : ", ") + near[i];
+        throw CLI::ValidationError("OPERATION", text + " (see hostsim fail --list)");
+      }
+    }
     action = [fault] {
       if (fault.operation == "clear") {
         HostSim::ClearFaults();

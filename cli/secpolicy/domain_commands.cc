@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/secpolicy/commands.h"
+#include "hostsim/admin.h"
 #include "domains/check_access_template.h"
 #include "domains/domain_display.h"
 #include "domains/domain_loading.h"
@@ -20,6 +21,7 @@ void AddDomainCommands(CLI::App& app, int& status) {
       ->required();
   load->callback([&status, dir] {
     status = Run([&] {
+      const HostSim::WriterLock writerLock;
       SecPolicy::HyxAccessInterfaceImpl iface;
       SecPolicy::LoadPolicyDomains(*dir, iface);
     });
@@ -41,7 +43,7 @@ void AddDomainCommands(CLI::App& app, int& status) {
       "restore-enforcement",
       "Apply every domain's enforcement level from the configuration store; failures are\n"
       "reported per domain and do not change the exit status.");
-  restore->callback([&status] { status = Run([] { SecPolicy::RestoreDomainEnforcement(); }); });
+  restore->callback([&status] { status = Run([] { const HostSim::WriterLock writerLock; SecPolicy::RestoreDomainEnforcement(); }); });
 }
 
 }  // namespace SecPolicyCli

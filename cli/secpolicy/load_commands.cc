@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/secpolicy/commands.h"
+#include "hostsim/admin.h"
 #include "load/policy_load.h"
 #include "load/special_domains.h"
 #include "platform/hyx_access.h"
@@ -19,7 +20,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
       "Apply the whole policy of DIR: objects, template domain, domains, plug-in domains,\n"
       "special domains, tardisks (always from the default directory), file labels.");
   load->add_option("DIR", *loadDir, "Policy directory")->capture_default_str();
-  load->callback([&status, loadDir] { status = Run([&] { SecPolicy::LoadPolicy(*loadDir); }); });
+  load->callback([&status, loadDir] { status = Run([&] { const HostSim::WriterLock writerLock; SecPolicy::LoadPolicy(*loadDir); }); });
 
   auto earlyDir = std::make_shared<std::string>();
   auto* early = app.add_subcommand(
@@ -29,7 +30,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
   early->add_option("DIR", *earlyDir, "Early policy directory (its domains sub-directory)")
       ->required();
   early->callback(
-      [&status, earlyDir] { status = Run([&] { SecPolicy::LoadPolicyEarly(*earlyDir); }); });
+      [&status, earlyDir] { status = Run([&] { const HostSim::WriterLock writerLock; SecPolicy::LoadPolicyEarly(*earlyDir); }); });
 
   auto tardisksDir = std::make_shared<std::string>();
   auto* tardisks = app.add_subcommand(
@@ -39,6 +40,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
   tardisks->add_option("DIR", *tardisksDir, "Tardisk policy directory")->required();
   tardisks->callback([&status, tardisksDir] {
     status = Run([&] {
+      const HostSim::WriterLock writerLock;
       HyxAccessInterfaceImpl iface;
       SecPolicy::LoadPolicyTardisks(*tardisksDir, iface);
     });
