@@ -4,7 +4,8 @@
 // - A refused call returns status 0xBAD0001 and the negated errno as the
 //   second result; an unknown call number returns ENOSYS; a failure of the
 //   state itself EIO. RetrieveFilePolicies with too small an array returns
-//   status 0xBAD011F (retry) and ENOBUFS.
+//   status 0xBAD011F (retry) and ENOBUFS. A failure of the state is also
+//   printed on standard error ("Error: hostsim state ...").
 // - The kernel reads and writes the caller's memory at the passed
 //   addresses: strings as NUL-terminated characters, outputs as uint32_t,
 //   records as HyxAccess_FileRule arrays. A null address that must be used
@@ -47,6 +48,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -326,7 +328,9 @@ CallResult SimulatedKernelCall(std::uint32_t number, const Args& args) {
     return Perform(number, args);
   } catch (const Refusal& refusal) {
     return Fail(refusal.errnum());
-  } catch (const HostCtl::Lib::HostCtlException&) {
+  } catch (const HostCtl::Lib::HostCtlException& failure) {
+    // The caller sees only EIO; the user needs to know why.
+    std::fprintf(stderr, "Error: %s\n", failure.what());
     return Fail(EIO);
   }
 }

@@ -68,6 +68,9 @@ void CheckFolder(const std::string& path) {
 }
 
 Found Inspect(const std::string& path) {
+  if (struct stat folder {}; stat(Folder(path).c_str(), &folder) != 0 && errno == ENOENT) {
+    return Found::kMissing;
+  }
   CheckFolder(path);
   const Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
