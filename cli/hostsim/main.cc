@@ -180,7 +180,11 @@ int main(int argc, char** argv) {
     HostSim::Fault fault;
     fault.operation = failOperation;
     fault.message = failMessage;
-    if (failErrno) fault.errnum = static_cast<int>(std::min<std::uint32_t>(ParseNumber(*failErrno, "--errno"), 4095));
+    if (failErrno) {
+      const std::uint32_t errnum = ParseNumber(*failErrno, "--errno");
+      if (errnum > 4095) throw CLI::ValidationError("--errno: an error number is at most 4095");
+      fault.errnum = static_cast<int>(errnum);
+    }
     if (failStatus) fault.status = ParseNumber(*failStatus, "--status");
     fault.match = failMatch;
     if (failTimes) fault.times = static_cast<int>(std::min<std::uint32_t>(ParseNumber(*failTimes, "--times"), 1u << 30));
