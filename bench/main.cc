@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   Bench::RegisterDomains();
   Bench::RegisterLabels();
   Bench::RegisterKernel();
+  Bench::RegisterGrowth();
   Bench::RegisterTardisks(hostRoot);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

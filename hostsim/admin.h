@@ -3,13 +3,15 @@
 // library under test never includes this header.
 //
 // Where the simulated host's own choices are written down: the state, its
-// path and id numbering in state.h; domains and file policies in
+// path, the checks on its file, rule identities, the writers' lock and id
+// numbering in state.h; what a reboot keeps below (Reboot); domains and file policies in
 // kernel_state.h; the profile in profile.h; keyword messages, label rules
 // and the journal lines of the control library in access_interface.cc;
 // kernel call meanings, error numbers and their journal lines in
 // kernel_calls.cc; logging, options, configuration store and the sysinfo
 // record in host_services.cc; the admin operations' journal lines in
-// admin.cc; the private host root in host_root.cc.
+// admin.cc; the fault names in faults.cc; the private host root in
+// host_root.cc.
 #pragma once
 
 #include <array>

@@ -97,6 +97,10 @@ CREATE TABLE faults(id INTEGER PRIMARY KEY, operation TEXT NOT NULL, kernel INTE
                     times INTEGER);
 )sql";
 
+// How the write-ahead log is kept small (decisions in state.h).
+constexpr const char kJournalSetup[] =
+    "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=256; PRAGMA journal_size_limit=1048576;";
+
 // The byte of the state file that the writers' lock takes: beyond the
 // range SQLite locks (1 GiB to 1 GiB + 512 bytes).
 constexpr off_t kWriterLockByte = off_t{1} << 40;
@@ -289,8 +293,7 @@ class Connection {
     try {
       Check(sqlite3_busy_timeout(db_, 10000), "cannot set the busy timeout");
       if (writable) {
-        ExecScript("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=1000;",
-                   "cannot set up the journal");
+        ExecScript(kJournalSetup, "cannot set up the journal");
       }
       // Taken now, with the connection's other descriptors, rather than
       // whenever the first stamp is read (perhaps while descriptors are
@@ -603,8 +606,7 @@ void Reset(const std::string& profileText, const Profile& profile) {
   // The marks go first: on a new file they are written before the switch to
   // the write-ahead log, so the file's own first page carries them.
   conn.ExecScript(("PRAGMA application_id=" + std::to_string(StateFile::kApplicationId) +
-                   "; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
-                   "PRAGMA wal_autocheckpoint=1000;")
+                   "; PRAGMA journal_mode=WAL; " + kJournalSetup)
                       .c_str(),
                   "cannot mark the state");
   conn.ExecScript("BEGIN IMMEDIATE", "cannot begin a transaction");
