@@ -67,8 +67,8 @@ void WriteFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 const Sizes& RunSizes() {
-  static const Sizes full{1u << 20, 10, 100, 10, 100, {10, 100, 1000}};
-  static const Sizes smoke{16u << 10, 1, 16, 1, 10, {3, 10, 30}};
+  static const Sizes full{1u << 20, 10, 100, 10, 100, {10, 100, 1000}, 1000, 200};
+  static const Sizes smoke{16u << 10, 1, 16, 1, 10, {3, 10, 30}, 10, 5};
   return Smoke() ? smoke : full;
 }
 

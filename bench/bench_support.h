@@ -22,6 +22,8 @@ struct Sizes {
   unsigned labelDirs;            // directories of the 1x label tree
   unsigned filesPerDir;          // files in every one of them
   std::vector<unsigned> tardiskPolicies;  // policy files of the pairing rows
+  unsigned fileRules;            // file path rules of the 1x kernel_file_rules row
+  unsigned createdDomains;       // domains of the 1x kernel_domain_create row
 };
 const Sizes& RunSizes();
 inline constexpr unsigned kGrowth[] = {1, 10, 100};
@@ -76,6 +78,7 @@ void RegisterParse();
 void RegisterDomains();
 void RegisterLabels();
 void RegisterKernel();
+void RegisterGrowth();
 void RegisterTardisks(bool haveHostRoot);
 void RegisterDryRuns(bool haveHostRoot);
 

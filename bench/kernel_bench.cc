@@ -22,7 +22,8 @@ class RawDb {
     std::remove(path.c_str());
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("raw db");
     Exec(
-        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;"
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=256;"
+        "PRAGMA journal_size_limit=1048576;"
         "CREATE TABLE objects(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,"
         "                     predefined INTEGER NOT NULL);"
         "INSERT INTO objects VALUES(2, 'unlabeled', 1), (3, 'tardiskDefault', 1),"
@@ -32,6 +33,7 @@ class RawDb {
         "                   domain_name TEXT NOT NULL, a TEXT, b TEXT, c TEXT, num INTEGER,"
         "                   granted INTEGER NOT NULL);"
         "CREATE INDEX rules_by_domain ON rules(domain_id, kind, seq);"
+        "CREATE UNIQUE INDEX rules_identity ON rules(domain_id, kind, a, b, c);"
         "CREATE TABLE journal(seq INTEGER PRIMARY KEY, line TEXT NOT NULL);");
   }
   ~RawDb() {
@@ -46,13 +48,16 @@ class RawDb {
       throw std::runtime_error(sqlite3_errmsg(db_));
     }
   }
-  // One committed rule row, as a kernel write must be; with `journal`, also
+  // One committed rule row (an upsert, the kernel holding one rule per
+  // identity), as a kernel write must be; with `journal`, also
   // the journal line the simulated kernel keeps of every write.
   void Insert(int line, bool journal) {
     if (insert_ == nullptr) {
       sqlite3_prepare_v2(db_,
-                         "INSERT INTO rules(domain_id, kind, line, domain_name, a, granted) "
-                         "VALUES(2, 'syscall', ?, 'dom00000', 'openat', 1)",
+                         "INSERT INTO rules(domain_id, kind, line, domain_name, a, b, c, granted) "
+                         "VALUES(2, 'syscall', ?, 'dom00000', 'openat', '', '', 1) "
+                         "ON CONFLICT(domain_id, kind, a, b, c) DO UPDATE SET line=excluded.line, "
+                         "granted=excluded.granted",
                          -1, &insert_, nullptr);
       sqlite3_prepare_v2(db_, "INSERT INTO journal(line) VALUES(?)", -1, &journal_, nullptr);
     }

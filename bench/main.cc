@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   Bench::RegisterLabels();
   Bench::RegisterKernel();
   Bench::RegisterDryRuns(hostRoot);
+  Bench::RegisterGrowth();
   Bench::RegisterTardisks(hostRoot);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -14,8 +14,10 @@
 //   default-domain kind 0, RemoveLabels destroys them, no domain is
 //   predefined.
 // - Rule writes need an existing domain ("No domain with id <n>"); reads
-//   append the domain's rules of that type in write order and report the
-//   kernel's name of the domain.
+//   append the domain's rules of that type in the order they were first
+//   written and report the kernel's name of the domain.
+// - A domain holds one rule per identity (state.h); a write of a held
+//   identity replaces the rule's action, line and target id in place.
 // - CheckCapabilityParamRuleConstraints throws "Unknown parameter check:
 //   <check>" or "Parameter check <check> does not take the argument <word>".
 // - EnableDomain throws "No domain named <name>" or "Unknown enforcement
@@ -122,7 +124,8 @@ void CheckLabelType(HyxAccessLabelType type) {
   }
 }
 
-// The stored columns of one rule: a, b, c are its words, num a number.
+// The stored columns of one rule: a, b, c are its words (the rule's
+// identity, '' where a kind has fewer), num a number.
 struct RuleRow {
   std::string a, b, c;
   std::optional<std::int64_t> num;
@@ -138,7 +141,9 @@ bool PutRule(const char* op, const char* kind, const HyxAccess_RuleHeader& heade
   const std::string domain = K::RequireDomain(txn, header.domainId);
   txn.Exec(
       "INSERT INTO rules(domain_id, kind, line, domain_name, a, b, c, num, granted) "
-      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(domain_id, kind, a, b, c) DO UPDATE SET "
+      "line=excluded.line, domain_name=excluded.domain_name, num=excluded.num, "
+      "granted=excluded.granted",
       header.domainId, kind, header.lineNumber, domain, row.a, row.b, row.c, row.num,
       row.grant ? 1 : 0);
   std::vector<std::string> line{op, Num(header.domainId), domain};
@@ -162,7 +167,7 @@ bool GetRules(const char* op, const char* kind, std::uint32_t domainId, std::lis
       domainId, kind);
   while (s.Step()) {
     Record record;
-    record.lineNumber = static_cast<std::uint32_t>(s.Int(0));
+    record.lineNumber = s.U32(0);
     record.domainId = domainId;
     record.domainName = domain;
     make(record, s.Text(1), s.Text(2), s.Text(3), s.Int(4));
@@ -256,10 +261,10 @@ bool HyxAccessInterfaceImpl::GetCompleteDomainInfo(std::uint32_t id, std::string
   if (!s.Step()) return false;
   name = s.Text(0);
   enforcementLevel = s.Text(1);
-  state = static_cast<std::uint32_t>(s.Int(2));
+  state = s.U32(2);
   defaultDom = static_cast<HyxAccessQsi_DefaultDom>(s.Int(3));
   refCount = 1;
-  worldRefCount = static_cast<std::uint32_t>(s.Int(4));
+  worldRefCount = s.U32(4);
   return true;
 }
 
@@ -459,7 +464,7 @@ bool HyxAccessInterfaceImpl::GetFilePathAccessRules(std::uint32_t domainId,
     rule.domainId = domainId;
     rule.domainName = domain;
     rule.path = s.Text(0);
-    rule.permissions = K::MaskLetters(static_cast<std::uint32_t>(s.Int(1)));
+    rule.permissions = K::MaskLetters(s.U32(1));
     rules.push_back(std::move(rule));
   }
   return true;

@@ -136,7 +136,7 @@ void InitFileLabel(const std::string& path, bool recursive) {
     Txn txn(Txn::kRead);
     State::Stmt s = txn.Query("SELECT id FROM objects WHERE name=?", txn.profile().initialFileLabel);
     if (!s.Step()) throw HostCtlException("The initial file label is not defined");
-    id = static_cast<std::uint32_t>(s.Int(0));
+    id = s.U32(0);
   }
   if (!recursive) {
     if (setxattr(path.c_str(), HyxCtl::Security::kFileLabelAttribute, &id, sizeof id, 0) != 0) {
@@ -168,6 +168,34 @@ void InvalidateLabel(const std::string& name, HyxAccessLabelType type) {
   }
   txn.Exec("INSERT OR IGNORE INTO invalid_labels(type, name) VALUES(?, ?)", type, name);
   txn.Commit();
+}
+
+}  // namespace HostSim
+
+namespace HostSim {
+
+std::string EscapeControls(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          out += "\\x";
+          out += kHex[c >> 4];
+          out += kHex[c & 0xF];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out;
 }
 
 }  // namespace HostSim

@@ -3,13 +3,15 @@
 // library under test never includes this header.
 //
 // Where the simulated host's own choices are written down: the state, its
-// path and id numbering in state.h; domains and file policies in
+// path, the checks on its file, rule identities, the writers' lock and id
+// numbering in state.h; what a reboot keeps below (Reboot); domains and file policies in
 // kernel_state.h; the profile in profile.h; keyword messages, label rules
 // and the journal lines of the control library in access_interface.cc;
 // kernel call meanings, error numbers and their journal lines in
 // kernel_calls.cc; logging, options, configuration store and the sysinfo
 // record in host_services.cc; the admin operations' journal lines in
-// admin.cc; the private host root in host_root.cc.
+// admin.cc; the fault names in faults.cc; the private host root in
+// host_root.cc.
 #pragma once
 
 #include <array>
@@ -26,15 +28,40 @@
 namespace HostSim {
 
 // Path of the state database: $HOSTSIM_STATE, or the default location
-// ($XDG_STATE_HOME/hostsim/state.db, else $HOME/.local/state/hostsim/state.db).
+// (root: /var/lib/hostsim/state.db; others: $XDG_STATE_HOME/hostsim/state.db,
+// else ~/.local/state/hostsim/state.db). See state.h.
 std::string StatePath();
 
-// Creates a fresh state at StatePath() from a host profile (JSON file);
-// the built-in default profile when the path is empty. Replaces any state
-// that was there (even a file that is no database). A bad profile throws
-// HostCtlException "Bad host profile <path>: <what is wrong>" and leaves the
-// state alone.
-void Init(const std::string& profilePath = "");
+// Creates a fresh state at StatePath() from a host profile (JSON file, at
+// most 16 MiB); the built-in default profile when the path is empty. The
+// only operation that creates a state: it replaces a state of ours or an
+// empty file, and a file that is not ours only with `force`. A bad profile
+// throws HostCtlException "Bad host profile <path>: <what is wrong>" and
+// leaves the state alone.
+void Init(const std::string& profilePath = "", bool force = false);
+
+// What a boot of the host does to the kernel: every domain, rule, file
+// policy, world, leaked domain, special domain, service, invalid mark and
+// object label that the profile does not predefine is gone, and the kernel
+// log is empty. Options, the configuration store, the tardisk map, file
+// labels on disk, faults and the journal stay; the journal records "Reboot".
+void Reboot();
+
+// Holds the writers' lock of the state at StatePath() while it lives (see
+// state.h): commands that write a policy take it for their whole run.
+// Waits while another process holds it, saying so once on standard error
+// after a second. Readers never take it.
+class WriterLock {
+ public:
+  WriterLock();
+  ~WriterLock();
+  WriterLock(const WriterLock&) = delete;
+  WriterLock& operator=(const WriterLock&) = delete;
+};
+
+// `text` with control characters, DEL and backslash written C-style ("\n",
+// "\t", "\x1b", "\\"), so that it prints as one line.
+std::string EscapeControls(const std::string& text);
 
 // Accepted writes, oldest first: the operation's name, then its arguments,
 // separated by single spaces.
@@ -60,8 +87,15 @@ struct Fault {
   std::optional<std::string> match;
   std::optional<int> times;
 };
+// Refuses an operation that no fault can target: "Unknown operation <name>",
+// followed by "; nearest: <a>, <b>" when some names are close.
 void AddFault(const Fault& fault);
 void ClearFaults();
+// Every operation a fault can target, sorted: the control-library
+// operations and the kernel calls.
+std::vector<std::string> FaultOperations();
+// The names of FaultOperations() closest to `name` (at most three).
+std::vector<std::string> NearestOperations(const std::string& name);
 
 void SetIntegerOption(const std::string& path, std::int32_t value);
 void SetStringOption(const std::string& path, const std::string& value);

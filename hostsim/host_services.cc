@@ -217,8 +217,8 @@ void Sysinfo::Get(void* buffer, unsigned int size) {
                 static_cast<std::int64_t>(instance_));
   if (!s.Step()) return;
   const std::uint64_t bytes = static_cast<std::uint64_t>(s.Int(1));
-  const std::uint32_t words[4] = {static_cast<std::uint32_t>(s.Int(2)), static_cast<std::uint32_t>(s.Int(3)),
-                                  static_cast<std::uint32_t>(s.Int(4)), static_cast<std::uint32_t>(s.Int(5))};
+  const std::uint32_t words[4] = {s.U32(2), s.U32(3),
+                                  s.U32(4), s.U32(5)};
   std::memcpy(record + 8, &bytes, sizeof bytes);
   std::memcpy(record + 16, words, sizeof words);
   const std::string name = s.Text(0);

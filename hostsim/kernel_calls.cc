@@ -4,7 +4,8 @@
 // - A refused call returns status 0xBAD0001 and the negated errno as the
 //   second result; an unknown call number returns ENOSYS; a failure of the
 //   state itself EIO. RetrieveFilePolicies with too small an array returns
-//   status 0xBAD011F (retry) and ENOBUFS.
+//   status 0xBAD011F (retry) and ENOBUFS. A failure of the state is also
+//   printed on standard error ("Error: hostsim state ...").
 // - The kernel reads and writes the caller's memory at the passed
 //   addresses: strings as NUL-terminated characters, outputs as uint32_t,
 //   records as HyxAccess_FileRule arrays. A null address that must be used
@@ -47,6 +48,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -175,7 +177,7 @@ CallResult Perform(std::uint32_t number, const Args& a) {
       std::uint32_t* ids = a[2] == 0 ? nullptr : At<std::uint32_t>(a[0]);
       std::uint32_t count = 0;
       State::Stmt s = txn.Query("SELECT domain_id FROM leaked ORDER BY domain_id");
-      while (count < a[2] && s.Step()) ids[count++] = static_cast<std::uint32_t>(s.Int(0));
+      while (count < a[2] && s.Step()) ids[count++] = s.U32(0);
       *written = count;
       break;
     }
@@ -183,7 +185,7 @@ CallResult Perform(std::uint32_t number, const Args& a) {
       auto* out = At<std::uint32_t>(a[1]);
       State::Stmt s = txn.Query("SELECT domain_id FROM worlds WHERE world=?", World(a[0]));
       if (!s.Step()) throw Refusal(ESRCH, "no such world");
-      *out = static_cast<std::uint32_t>(s.Int(0));
+      *out = s.U32(0);
       break;
     }
     case kGetDomainNameForID: {
@@ -209,9 +211,7 @@ CallResult Perform(std::uint32_t number, const Args& a) {
         Kernel::PutFilePolicy(txn, domain, world, path, records[i].permissions);
         line += " " + path + " " + Kernel::Hex(records[i].permissions);
       }
-      State::Stmt n = txn.Query("SELECT COUNT(*) FROM file_policies WHERE domain_id=?", domain);
-      n.Step();
-      *out = static_cast<std::uint32_t>(n.Int(0));
+      *out = Kernel::FilePolicyCount(txn, domain);
       txn.Journal(line);
       break;
     }
@@ -234,17 +234,14 @@ CallResult Perform(std::uint32_t number, const Args& a) {
     case kRetrieveNumberOfFilePolicies: {
       auto* out = At<std::uint32_t>(a[1]);
       Kernel::RequireDomain(txn, U32(a[0]));
-      State::Stmt n = txn.Query("SELECT COUNT(*) FROM file_policies WHERE domain_id=?", U32(a[0]));
-      n.Step();
-      *out = static_cast<std::uint32_t>(n.Int(0));
+      *out = Kernel::FilePolicyCount(txn, U32(a[0]));
       break;
     }
     case kRetrieveFilePolicies: {
       Kernel::RequireDomain(txn, U32(a[0]));
-      State::Stmt n = txn.Query("SELECT COUNT(*) FROM file_policies WHERE domain_id=?", U32(a[0]));
-      n.Step();
-      if (n.Int(0) > U32(a[2])) return Fail(ENOBUFS, kHyxAccessStatusRetry);
-      if (n.Int(0) == 0) break;
+      const std::uint32_t held = Kernel::FilePolicyCount(txn, U32(a[0]));
+      if (held > U32(a[2])) return Fail(ENOBUFS, kHyxAccessStatusRetry);
+      if (held == 0) break;
       auto* records = At<HyxAccess_FileRule>(a[1]);
       State::Stmt s =
           txn.Query("SELECT path, mask FROM file_policies WHERE domain_id=? ORDER BY seq", U32(a[0]));
@@ -252,7 +249,7 @@ CallResult Perform(std::uint32_t number, const Args& a) {
         const std::string path = s.Text(0);
         std::memset(records[i].path, 0, sizeof records[i].path);
         std::memcpy(records[i].path, path.data(), std::min(path.size(), kFileRulePathSize - 1));
-        records[i].permissions = static_cast<std::uint32_t>(s.Int(1));
+        records[i].permissions = s.U32(1);
       }
       break;
     }
@@ -260,7 +257,13 @@ CallResult Perform(std::uint32_t number, const Args& a) {
       const std::string from = StringAt(a[0]);
       const std::string to = StringAt(a[1]);
       if (to.empty()) throw Refusal(EINVAL, "empty path");
-      txn.Exec("UPDATE OR REPLACE file_policies SET path=? WHERE path=?", to, from);
+      // A policy that already names `to` in the same domain and world gives
+      // way, as a plain delete so that the policy counts follow.
+      txn.Exec(
+          "DELETE FROM file_policies WHERE path=?1 AND ?1 != ?2 AND (domain_id, world) IN "
+          "(SELECT domain_id, world FROM file_policies WHERE path=?2)",
+          to, from);
+      txn.Exec("UPDATE file_policies SET path=? WHERE path=?", to, from);
       if (txn.Changes() == 0) throw Refusal(ENOENT, "no such policy");
       txn.Journal("ReplaceFilePolicyVMs " + from + " " + to);
       break;
@@ -325,7 +328,9 @@ CallResult SimulatedKernelCall(std::uint32_t number, const Args& args) {
     return Perform(number, args);
   } catch (const Refusal& refusal) {
     return Fail(refusal.errnum());
-  } catch (const HostCtl::Lib::HostCtlException&) {
+  } catch (const HostCtl::Lib::HostCtlException& failure) {
+    // The caller sees only EIO; the user needs to know why.
+    std::fprintf(stderr, "Error: %s\n", failure.what());
     return Fail(EIO);
   }
 }

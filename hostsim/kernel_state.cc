@@ -2,6 +2,7 @@
 // (decisions in kernel_state.h).
 #include "hostsim/kernel_state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -10,7 +11,7 @@ namespace HostSim::Kernel {
 std::optional<std::uint32_t> FindDomainId(State::Txn& txn, const std::string& name) {
   State::Stmt s = txn.Query("SELECT id FROM domains WHERE name=?", name);
   if (!s.Step()) return std::nullopt;
-  return static_cast<std::uint32_t>(s.Int(0));
+  return s.U32(0);
 }
 
 std::optional<std::string> FindDomainName(State::Txn& txn, std::uint32_t id) {
@@ -32,19 +33,25 @@ std::uint32_t CreateDomain(State::Txn& txn, const std::string& name, std::uint32
   if (defaultDom > 3) throw Refusal(EINVAL, "Unknown default-domain kind " + std::to_string(defaultDom));
   if (FindDomainId(txn, name)) throw Refusal(EEXIST, "Domain already exists: " + name);
   const Profile& profile = txn.profile();
-  // Lowest slot from 2 upward that neither a domain nor a leaked domain holds.
-  State::Stmt free = txn.Query(
-      "SELECT MIN(slot) FROM (SELECT 2 AS slot UNION ALL SELECT id + 1 FROM domains "
-      "UNION ALL SELECT domain_id + 1 FROM leaked) AS c WHERE slot >= 2 "
-      "AND slot NOT IN (SELECT id FROM domains) AND slot NOT IN (SELECT domain_id FROM leaked)");
-  free.Step();
-  const std::int64_t slot = free.Int(0);
+  // Lowest slot from 2 upward that neither a domain nor a leaked domain
+  // holds, searched from the kept bound below which every slot is taken.
+  std::int64_t slot = 2;
+  {
+    State::Stmt hint = txn.Query("SELECT value FROM meta WHERE key='free_slot'");
+    if (hint.Step()) slot = std::max<std::int64_t>(2, hint.Int(0));
+  }
+  while (slot < profile.maxDomains &&
+         (txn.Query("SELECT 1 FROM domains WHERE id=?", slot).Step() ||
+          txn.Query("SELECT 1 FROM leaked WHERE domain_id=?", slot).Step())) {
+    ++slot;
+  }
   if (slot >= profile.maxDomains) {
     throw Refusal(ENOSPC, "No free domain slot for " + name + " (" +
                               std::to_string(profile.maxDomains) + " slots)");
   }
   txn.Exec("INSERT INTO domains(id, name, level, state, default_dom) VALUES(?, ?, ?, 0, ?)", slot,
            name, profile.enforcementLevels.front(), defaultDom);
+  txn.Exec("INSERT OR REPLACE INTO meta(key, value) VALUES('free_slot', ?)", slot + 1);
   return static_cast<std::uint32_t>(slot);
 }
 
@@ -60,7 +67,14 @@ void DestroyDomain(State::Txn& txn, std::uint32_t id) {
   txn.Exec("DELETE FROM invalid_labels WHERE type=0 AND name=?", name);
   if (txn.Query("SELECT 1 FROM worlds WHERE domain_id=? LIMIT 1", id).Step()) {
     txn.Exec("INSERT OR REPLACE INTO leaked(domain_id, name) VALUES(?, ?)", id, name);
+  } else {
+    txn.Exec("UPDATE meta SET value=MIN(value, ?) WHERE key='free_slot'", id);
   }
+}
+
+std::uint32_t FilePolicyCount(State::Txn& txn, std::uint32_t domainId) {
+  State::Stmt n = txn.Query("SELECT n FROM file_policy_counts WHERE domain_id=?", domainId);
+  return n.Step() ? n.U32(0) : 0;
 }
 
 void PutFilePolicy(State::Txn& txn, std::uint32_t domainId, std::int64_t world,

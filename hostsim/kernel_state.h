@@ -5,7 +5,9 @@
 // Decisions:
 // - A domain's name is 1 to 63 bytes (it must fit the 64-byte buffer of
 //   GetDomainNameForID with its NUL).
-// - A new domain takes the lowest free slot from 2 upward, gets the first
+// - A new domain takes the lowest free slot from 2 upward (the search
+//   starts at a bound kept in meta "free_slot", below which every slot is
+//   taken, so creating domains one after another costs the same each), gets the first
 //   enforcement level of the profile and state 0; EnableDomain sets state 1.
 //   refCount is always 1 (the kernel's own reference); worldRefCount counts
 //   the worlds that run in the domain.
@@ -46,6 +48,10 @@ std::string RequireDomain(State::Txn& txn, std::uint32_t id);
 // ENOSPC when every slot is taken.
 std::uint32_t CreateDomain(State::Txn& txn, const std::string& name, std::uint32_t defaultDom);
 void DestroyDomain(State::Txn& txn, std::uint32_t id);
+
+// The number of the domain's file policies, all worlds together (kept by
+// triggers of the state, so it costs one lookup).
+std::uint32_t FilePolicyCount(State::Txn& txn, std::uint32_t domainId);
 
 // Upserts one file policy (key above).
 void PutFilePolicy(State::Txn& txn, std::uint32_t domainId, std::int64_t world,

@@ -3,10 +3,13 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,29 +21,34 @@
 #include <unordered_set>
 
 #include "hostsim/admin.h"
+#include "hostsim/state_file.h"
 #include "platform/host_ctl_exception.h"
 
 namespace HostSim {
 
 std::string StatePath() {
   if (const char* env = std::getenv("HOSTSIM_STATE"); env != nullptr && *env != '\0') return env;
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg != '\0') {
+  if (geteuid() == 0) return "/var/lib/hostsim/state.db";
+  // XDG wants absolute paths; a relative one is ignored.
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
     return std::string(xdg) + "/hostsim/state.db";
   }
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    return std::string(home) + "/.local/state/hostsim/state.db";
+  std::string home;
+  if (const char* env = std::getenv("HOME"); env != nullptr && *env == '/') {
+    home = env;
+  } else if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_dir != nullptr &&
+                                                        entry->pw_dir[0] == '/') {
+    home = entry->pw_dir;
+  } else {
+    throw HostCtl::Lib::HostCtlException(
+        "hostsim state: no home folder to keep the state in; set HOSTSIM_STATE");
   }
-  return "/tmp/hostsim-" + std::to_string(getuid()) + "/state.db";
+  return home + "/.local/state/hostsim/state.db";
 }
 
 namespace State {
 
 namespace {
-
-constexpr const char* kTables[] = {
-    "meta", "domains", "objects", "invalid_labels", "rules", "file_policies", "cap_rules",
-    "param_rules", "worlds", "leaked", "special_domains", "hvc_services", "tardisk_map",
-    "options", "config", "boot_status", "klog", "journal", "faults"};
 
 constexpr const char kSchema[] = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value);
@@ -53,9 +61,18 @@ CREATE TABLE rules(seq INTEGER PRIMARY KEY, domain_id INTEGER NOT NULL, kind TEX
                    line INTEGER NOT NULL, domain_name TEXT NOT NULL, a TEXT, b TEXT, c TEXT,
                    num INTEGER, granted INTEGER NOT NULL);
 CREATE INDEX rules_by_domain ON rules(domain_id, kind, seq);
+CREATE UNIQUE INDEX rules_identity ON rules(domain_id, kind, a, b, c);
 CREATE TABLE file_policies(seq INTEGER PRIMARY KEY, domain_id INTEGER NOT NULL,
                            world INTEGER NOT NULL, path TEXT NOT NULL, mask INTEGER NOT NULL,
                            UNIQUE(domain_id, world, path));
+CREATE TABLE file_policy_counts(domain_id INTEGER PRIMARY KEY, n INTEGER NOT NULL);
+CREATE TRIGGER file_policy_added AFTER INSERT ON file_policies BEGIN
+  INSERT INTO file_policy_counts(domain_id, n) VALUES(NEW.domain_id, 1)
+    ON CONFLICT(domain_id) DO UPDATE SET n = n + 1;
+END;
+CREATE TRIGGER file_policy_removed AFTER DELETE ON file_policies BEGIN
+  UPDATE file_policy_counts SET n = n - 1 WHERE domain_id = OLD.domain_id;
+END;
 CREATE TABLE cap_rules(domain_id INTEGER NOT NULL, cap INTEGER NOT NULL, flag INTEGER NOT NULL,
                        PRIMARY KEY(domain_id, cap));
 CREATE TABLE param_rules(domain_id INTEGER NOT NULL, check_id INTEGER NOT NULL,
@@ -79,6 +96,14 @@ CREATE TABLE faults(id INTEGER PRIMARY KEY, operation TEXT NOT NULL, kernel INTE
                     message TEXT NOT NULL, errnum INTEGER, status INTEGER, match TEXT,
                     times INTEGER);
 )sql";
+
+// How the write-ahead log is kept small (decisions in state.h).
+constexpr const char kJournalSetup[] =
+    "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=256; PRAGMA journal_size_limit=1048576;";
+
+// The byte of the state file that the writers' lock takes: beyond the
+// range SQLite locks (1 GiB to 1 GiB + 512 bytes).
+constexpr off_t kWriterLockByte = off_t{1} << 40;
 
 // Where the WAL index header says how many transactions have committed:
 // two copies of a 48-byte header at the start of the -shm file, the writer
@@ -160,7 +185,7 @@ class Connection {
   // Opens the state of StatePath() when no transaction is open, as a
   // transaction would.
   void Ready() {
-    if (depth == 0) Use(StatePath(), true);
+    if (depth == 0) Use(StatePath());
   }
 
   // The answer kept for `key`, or `read()`'s, kept from now on.
@@ -223,49 +248,57 @@ class Connection {
 
   [[noreturn]] void Fail(const std::string& what) const {
     std::string text = "hostsim state " + path_ + ": " + what;
-    if (db_ != nullptr) text += ": " + std::string(sqlite3_errmsg(db_));
+    if (db_ != nullptr) {
+      text += ": " + std::string(sqlite3_errmsg(db_));
+      // The system's reason behind an I/O failure ("No space left on device").
+      if (const int err = sqlite3_system_errno(db_); err != 0 && (sqlite3_extended_errcode(db_) & 0xFF) == SQLITE_IOERR) {
+        text += " (" + std::string(std::strerror(err)) + ")";
+      }
+    }
     throw HostCtl::Lib::HostCtlException(text);
+  }
+
+  [[noreturn]] void Damaged(const std::string& what) const {
+    throw HostCtl::Lib::HostCtlException("hostsim state " + path_ + ": damaged state: " + what +
+                                         "; run 'hostsim init'");
   }
   void Check(int rc, const std::string& what) const {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(what);
   }
 
-  // Opens the database of `path` unless it is open already. With
-  // `createDefault`, a database without a schema is filled from the
-  // built-in profile.
-  void Use(const std::string& path, bool createDefault) {
+  // Opens the state of `path` unless it is open already. Every command
+  // but init needs an existing state of ours (state_file.h); `forInit`
+  // opens a file that init has checked, created or left empty.
+  void Use(const std::string& path, bool forInit = false) {
     if (db_ != nullptr && owner_ != ThisPid()) Abandon();
-    if (db_ != nullptr && path == path_) return;
+    if (db_ != nullptr && path == path_ && !forInit) return;
     Close();
     path_ = path;
-    std::error_code ignored;
-    const auto parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+    const bool writable = forInit || StateFile::CheckExisting(path);
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int flags = SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX |
+                      (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    const std::string name = writable ? path : StateFile::ReadOnlyUri(path);
+    const int rc = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
     db_ = db;
     owner_ = ThisPid();
-    sqlite3_update_hook(db_, &Connection::OnUpdate, this);
     if (rc != SQLITE_OK) {
-      const std::string text = "hostsim state " + path + ": cannot open: " +
-                               (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+      std::string text = "hostsim state " + path + ": cannot open: " +
+                         (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
       Close();
       throw HostCtl::Lib::HostCtlException(text);
     }
+    sqlite3_update_hook(db_, &Connection::OnUpdate, this);
+    sqlite3_extended_result_codes(db_, 1);
     try {
       Check(sqlite3_busy_timeout(db_, 10000), "cannot set the busy timeout");
-      ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;",
-                 "cannot set up the journal");
+      if (writable) {
+        ExecScript(kJournalSetup, "cannot set up the journal");
+      }
       // Taken now, with the connection's other descriptors, rather than
       // whenever the first stamp is read (perhaps while descriptors are
       // scarce).
       OpenShmFd();
-      if (createDefault && !HasSchema()) {
-        const std::string text(kDefaultProfile);
-        Reset(text, ParseProfile(text, "(built-in default)"), true);
-      }
     } catch (...) {
       Close();
       throw;
@@ -290,6 +323,52 @@ class Connection {
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
     CloseShmFd();
+    CloseLockFd();
+  }
+
+  // The writers' lock: an open-file-description lock on one byte of the
+  // state file far from the bytes SQLite locks (decisions in state.h).
+  void LockWriters() {
+    Ready();
+    if (lockDepth_ > 0) {
+      ++lockDepth_;
+      return;
+    }
+    if (lockFd_ < 0) lockFd_ = open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (lockFd_ < 0) {
+      throw HostCtl::Lib::HostCtlException("hostsim state " + path_ + ": cannot lock it for writing: " +
+                                           std::strerror(errno));
+    }
+    struct flock byte {};
+    byte.l_type = F_WRLCK;
+    byte.l_whence = SEEK_SET;
+    byte.l_start = kWriterLockByte;
+    byte.l_len = 1;
+    const auto start = std::chrono::steady_clock::now();
+    bool told = false;
+    while (fcntl(lockFd_, F_OFD_SETLK, &byte) != 0) {
+      if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+        throw HostCtl::Lib::HostCtlException("hostsim state " + path_ +
+                                             ": cannot lock it for writing: " + std::strerror(errno));
+      }
+      if (!told && std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
+        std::fprintf(stderr, "hostsim state %s: waiting for another writer to finish\n", path_.c_str());
+        std::fflush(stderr);
+        told = true;
+      }
+      usleep(20000);
+    }
+    lockDepth_ = 1;
+  }
+
+  void UnlockWriters() {
+    if (lockDepth_ == 0 || --lockDepth_ > 0 || lockFd_ < 0) return;
+    struct flock byte {};
+    byte.l_type = F_UNLCK;
+    byte.l_whence = SEEK_SET;
+    byte.l_start = kWriterLockByte;
+    byte.l_len = 1;
+    fcntl(lockFd_, F_OFD_SETLK, &byte);
   }
 
   // A connection inherited through fork must not be used or closed by the
@@ -301,6 +380,9 @@ class Connection {
     Unmap();
     db_ = nullptr;
     CloseShmFd();
+    // The description is shared with the parent, whose lock it holds:
+    // closing the child's descriptor leaves that lock alone.
+    CloseLockFd();
   }
 
   ~Connection() { Close(); }
@@ -361,12 +443,18 @@ class Connection {
   }
 
   void OpenShmFd() {
-    if (shmFd_ < 0) shmFd_ = open((path_ + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (shmFd_ < 0) shmFd_ = open((path_ + "-shm").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   }
 
   void CloseShmFd() {
     if (shmFd_ >= 0) close(shmFd_);
     shmFd_ = -1;
+  }
+
+  void CloseLockFd() {
+    if (lockFd_ >= 0) close(lockFd_);
+    lockFd_ = -1;
+    lockDepth_ = 0;
   }
 
   void Unmap() {
@@ -379,6 +467,8 @@ class Connection {
 
   const std::uint32_t* shm_ = nullptr;
   int shmFd_ = -1;
+  int lockFd_ = -1;  // on the state file, closed only once SQLite has closed it
+  int lockDepth_ = 0;
   unsigned touched_ = 0;
   bool wrote_ = false;
   std::string path_;
@@ -435,6 +525,15 @@ void Stmt::Run() {
 }
 
 std::int64_t Stmt::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+std::uint32_t Stmt::U32(int column) const {
+  const std::int64_t value = sqlite3_column_int64(stmt_, column);
+  if (sqlite3_column_type(stmt_, column) != SQLITE_INTEGER || value < 0 || value > 0xFFFFFFFF) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    conn_->Damaged(std::string(sqlite3_column_name(stmt_, column)) + " " + (text ? text : "NULL") +
+                   " is not a 32-bit number");
+  }
+  return static_cast<std::uint32_t>(value);
+}
 std::string Stmt::Text(int column) const {
   const auto* text = sqlite3_column_text(stmt_, column);
   if (text == nullptr) return {};
@@ -447,7 +546,7 @@ Txn::Txn(Mode mode) : conn_(TheConnection()) {
   conn_.mutex.lock();
   try {
     if (conn_.depth == 0) {
-      conn_.Use(StatePath(), true);
+      conn_.Use(StatePath());
       conn_.ExecScript(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN", "cannot begin a transaction");
       conn_.Watch();
       conn_.BeginTracking();
@@ -488,10 +587,28 @@ void Forget() {
   conn.Close();
 }
 
-void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMissing) {
+void LockWriters() {
   Connection& conn = TheConnection();
   std::lock_guard lock(conn.mutex);
-  conn.Use(StatePath(), false);
+  conn.LockWriters();
+}
+
+void UnlockWriters() {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  conn.UnlockWriters();
+}
+
+void Reset(const std::string& profileText, const Profile& profile) {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  conn.Use(StatePath(), true);
+  // The marks go first: on a new file they are written before the switch to
+  // the write-ahead log, so the file's own first page carries them.
+  conn.ExecScript(("PRAGMA application_id=" + std::to_string(StateFile::kApplicationId) +
+                   "; PRAGMA journal_mode=WAL; " + kJournalSetup)
+                      .c_str(),
+                  "cannot mark the state");
   conn.ExecScript("BEGIN IMMEDIATE", "cannot begin a transaction");
   ++conn.depth;
   struct Guard {
@@ -502,26 +619,35 @@ void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMi
       if (!done) sqlite3_exec(c.db(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
   } guard{conn};
-  if (onlyIfMissing && conn.HasSchema()) return;
-  for (const char* table : kTables) {
-    conn.ExecScript((std::string("DROP TABLE IF EXISTS ") + table).c_str(), "cannot clear the state");
+  std::vector<std::string> tables;
+  {
+    Stmt s = conn.Prepare("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%'");
+    while (s.Step()) tables.push_back(s.Text(0));
+  }
+  for (const auto& table : tables) {
+    std::string quoted = "\"";
+    for (char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    conn.ExecScript(("DROP TABLE " + quoted + "\"").c_str(), "cannot clear the state");
   }
   conn.ExecScript(kSchema, "cannot create the state");
+  conn.ExecScript(("PRAGMA user_version=" + std::to_string(StateFile::kSchemaVersion)).c_str(),
+                  "cannot mark the state");
   std::random_device random;
   const std::int64_t generation = (std::int64_t{random()} << 20) ^ random();
   conn.Prepare("INSERT INTO meta(key, value) VALUES('profile', ?)").BindAll(profileText).Run();
   conn.Prepare("INSERT INTO meta(key, value) VALUES('generation', ?)").BindAll(generation).Run();
-  conn.Prepare("INSERT INTO meta(key, value) VALUES('next_object_id', 2)").Run();
+  conn.Prepare("INSERT INTO meta(key, value) VALUES('free_slot', 2)").Run();
+  conn.Prepare("INSERT INTO meta(key, value) VALUES('next_object_id', ?)")
+      .BindAll(2 + static_cast<std::int64_t>(profile.predefinedObjects.size()))
+      .Run();
+  std::int64_t id = 2;
   for (const auto& name : profile.predefinedObjects) {
-    conn.Prepare(
-            "INSERT INTO objects(id, name, predefined) "
-            "VALUES((SELECT value FROM meta WHERE key='next_object_id'), ?, 1)")
-        .BindAll(name)
-        .Run();
-    conn.Prepare("UPDATE meta SET value = value + 1 WHERE key='next_object_id'").Run();
+    conn.Prepare("INSERT INTO objects(id, name, predefined) VALUES(?, ?, 1)").BindAll(id++, name).Run();
   }
   conn.ExecScript("COMMIT", "cannot commit");
   guard.done = true;
+  // So that a reader of the file's first page sees the new schema version.
+  sqlite3_wal_checkpoint_v2(conn.db(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   conn.Forget();
   conn.Watch();
 }
@@ -559,7 +685,7 @@ std::optional<FaultHit> TakeFault(const std::string& op, bool kernelCall,
       }
       hit = FaultHit{s.Text(1), std::nullopt, std::nullopt};
       if (!s.IsNull(2)) hit->errnum = static_cast<int>(s.Int(2));
-      if (!s.IsNull(3)) hit->status = static_cast<std::uint32_t>(s.Int(3));
+      if (!s.IsNull(3)) hit->status = s.U32(3);
       id = s.Int(0);
       if (!s.IsNull(5)) times = s.Int(5);
       break;
@@ -584,7 +710,7 @@ std::optional<std::uint32_t> ObjectId(const std::string& name) {
     Txn txn(Txn::kRead);
     Stmt s = txn.Query("SELECT id FROM objects WHERE name=?", name);
     if (!s.Step()) return std::nullopt;
-    return static_cast<std::uint32_t>(s.Int(0));
+    return s.U32(0);
   });
 }
 
@@ -595,7 +721,7 @@ std::optional<std::uint32_t> DomainId(const std::string& name) {
     Txn txn(Txn::kRead);
     Stmt s = txn.Query("SELECT id FROM domains WHERE name=?", name);
     if (!s.Step()) return std::nullopt;
-    return static_cast<std::uint32_t>(s.Int(0));
+    return s.U32(0);
   });
 }
 
@@ -628,39 +754,80 @@ const char* GrantWord(bool grant) { return grant ? "grant" : "revoke"; }
 
 }  // namespace State
 
-void Init(const std::string& profilePath) {
+namespace {
+
+constexpr std::size_t kMaxProfileBytes = std::size_t{16} << 20;
+
+std::string ReadProfile(const std::string& path) {
+  const auto fail = [&](const std::string& why) -> std::string {
+    throw HostCtl::Lib::HostCtlException("Bad host profile " + path + ": " + why);
+  };
+  const StateFile::UniqueFd file(open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+  const int fd = file.get();
+  if (fd < 0) return fail(std::string("cannot read the file: ") + std::strerror(errno));
   std::string text;
-  std::string origin = "(built-in default)";
-  if (profilePath.empty()) {
-    text = std::string(kDefaultProfile);
-  } else {
-    origin = profilePath;
-    std::FILE* file = std::fopen(profilePath.c_str(), "rb");
-    if (file == nullptr) {
-      throw HostCtl::Lib::HostCtlException("Bad host profile " + profilePath +
-                                           ": cannot read the file");
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail(std::string("cannot read the file: ") + std::strerror(errno));
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+    if (text.size() > kMaxProfileBytes) return fail("larger than 16 MiB");
   }
-  const Profile profile = ParseProfile(text, origin);
-  // Whatever is at the path gets replaced, even a file that is no database.
+  return text;
+}
+
+// Creates the missing folders of the state's path, for its owner only.
+void MakeFolders(const std::string& path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::filesystem::path made;
+  for (const auto& part : folder) {
+    made /= part;
+    if (mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw HostCtl::Lib::HostCtlException("hostsim state " + path + ": cannot create the folder " +
+                                           made.string() + ": " + std::strerror(errno));
+    }
+  }
+}
+
+}  // namespace
+
+void Init(const std::string& profilePath, bool force) {
+  const std::string text = profilePath.empty() ? std::string(kDefaultProfile) : ReadProfile(profilePath);
+  const Profile profile = ParseProfile(text, profilePath.empty() ? "(built-in default)" : profilePath);
   const std::string path = StatePath();
   // Closing any descriptor of the file drops every POSIX lock this process
   // holds on it, the open connection's too; a connection without its lock
   // lets another process that closes last delete the WAL under it, and this
   // process's later writes would go to the deleted file. So the connection
-  // is closed before the file is peeked at.
+  // is closed before the file is looked at.
   State::Forget();
-  if (std::FILE* old = std::fopen(path.c_str(), "rb"); old != nullptr) {
-    char header[16] = {};
-    const std::size_t got = std::fread(header, 1, sizeof header, old);
-    std::fclose(old);
-    if (got > 0 && std::memcmp(header, "SQLite format 3", got < 16 ? got : 16) != 0) {
-      for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+  MakeFolders(path);
+  switch (StateFile::Inspect(path)) {
+    case StateFile::Found::kForeign:
+      if (!force) {
+        throw HostCtl::Lib::HostCtlException(
+            "hostsim state " + path +
+            ": not a simulated host's state; 'hostsim init --force' replaces it");
+      }
+      [[fallthrough]];
+    case StateFile::Found::kEmpty:
+      // A log left beside an empty or foreign file must not be replayed into the new state.
+      for (const char* suffix : {"", "-wal", "-shm"}) unlink((path + suffix).c_str());
+      [[fallthrough]];
+    case StateFile::Found::kMissing: {
+      const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      const int err = errno;
+      if (fd >= 0) {
+        close(fd);
+      } else if (err != EEXIST || StateFile::Inspect(path) == StateFile::Found::kForeign) {
+        throw HostCtl::Lib::HostCtlException("hostsim state " + path + ": cannot create: " +
+                                             std::strerror(err));
+      }
+      break;
     }
+    case StateFile::Found::kOurs: break;
   }
   State::Reset(text, profile);
 }
@@ -679,32 +846,6 @@ std::vector<KlogLine> KernelLog() {
   State::Stmt s = txn.Query("SELECT tag, text FROM klog ORDER BY seq");
   while (s.Step()) lines.push_back({s.Text(0), s.Text(1)});
   return lines;
-}
-
-void AddFault(const Fault& fault) {
-  if (fault.operation.empty()) throw HostCtl::Lib::HostCtlException("A fault needs an operation");
-  if (fault.times && *fault.times < 1) {
-    throw HostCtl::Lib::HostCtlException("A fault's times must be at least 1");
-  }
-  const bool kernel = fault.errnum.has_value() || fault.status.has_value();
-  std::optional<int> errnum = fault.errnum;
-  std::optional<std::int64_t> status;
-  if (kernel) {
-    if (!errnum) errnum = EPERM;
-    status = fault.status.value_or(0xBAD0001u);
-  }
-  State::Txn txn(State::Txn::kWrite);
-  txn.Exec(
-      "INSERT INTO faults(operation, kernel, message, errnum, status, match, times) "
-      "VALUES(?, ?, ?, ?, ?, ?, ?)",
-      fault.operation, kernel ? 1 : 0, fault.message, errnum, status, fault.match, fault.times);
-  txn.Commit();
-}
-
-void ClearFaults() {
-  State::Txn txn(State::Txn::kWrite);
-  txn.Exec("DELETE FROM faults");
-  txn.Commit();
 }
 
 }  // namespace HostSim

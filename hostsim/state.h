@@ -2,23 +2,70 @@
 // by every process that uses the simulated host.
 //
 // Decisions:
-// - Path: $HOSTSIM_STATE when set and not empty, else
-//   $XDG_STATE_HOME/hostsim/state.db, else $HOME/.local/state/hostsim/state.db,
-//   else /tmp/hostsim-<uid>/state.db. Missing parent folders are created; a
-//   missing database is created from the built-in default profile.
+// - Path: $HOSTSIM_STATE when set and not empty; else root's
+//   /var/lib/hostsim/state.db; else $XDG_STATE_HOME/hostsim/state.db when
+//   that is absolute; else <home>/.local/state/hostsim/state.db, home being
+//   $HOME when absolute, else the password database's. Never a shared
+//   temporary folder.
+// - Only Init creates: it makes the missing folders of the path (mode
+//   0700) and the file (0600), marks it with SQLite's application_id
+//   0x68737374 and user_version 1 (the schema version) before switching it
+//   to WAL, so the marks stand in the file's own first page. It replaces a
+//   state of ours in place (one transaction, so open connections of other
+//   processes see the new host) and an empty file; another file only with
+//   `force`. A -wal or -shm left beside an empty or foreign file is removed
+//   first, lest SQLite replay it into the new state.
+// - Every other open checks the file before SQLite sees it (state_file.h),
+//   reading its header with plain reads, so nothing is written, created or
+//   switched: refused are a missing or empty file, one that is not ours
+//   (no SQLite header or another application_id), another schema version,
+//   a symbolic link or other non-regular file, a file owned by another user
+//   (root included) or writable by group or others, and a folder that is
+//   owned by someone but this user and root or is writable by group or
+//   others without the sticky bit. The message names the path and what to
+//   do ("run 'hostsim init'").
+// - A state that this process cannot write (the file or its folder) is
+//   opened read-only without creating anything: as immutable when no
+//   write-ahead log is pending beside it, else read-only through the
+//   existing log. Writes then fail with SQLite's "attempt to write a
+//   readonly database"; the writers' lock with "Permission denied".
 // - One connection per process, opened lazily, shared by every handle, and
 //   reopened when StatePath() names another file (tests switch states).
-//   WAL journal, 10 s busy timeout, statements prepared once per connection.
-//   The WAL is checkpointed every 10,000 pages rather than SQLite's 1,000: a
-//   policy load makes one transaction per rule, and each checkpoint's sync
-//   would otherwise cost more than the writes between two of them.
+//   10 s busy timeout, statements prepared once per connection. The WAL is
+//   checkpointed every 256 pages and cut back to 1 MiB, so a load needs
+//   about 1 MiB of free space beyond the state (with 10,000 pages the
+//   example host's load grew the log to 2.6 MB; checkpoints much more often
+//   than 256 pages cost more in syncs than the writes between them).
 // - Every kernel operation runs in one transaction (BEGIN IMMEDIATE when it
 //   writes), and a write is journaled inside the transaction that makes it.
+// - Rules: one row per identity and domain (unique index on domain_id,
+//   kind, a, b, c; unused words are ''), written by upsert, so a rewrite
+//   replaces the action, line and target id and keeps the rule's place in
+//   the order rules are read back (the order of first writes). Identities:
+//   syscall (a), capability (a), parameter check (check, first, second),
+//   object access (object, access), Unix socket (object, keyword),
+//   transition (object, target domain name, event), file creation (parent
+//   object, new object, kind). File policies: one per domain, world and
+//   resolved path (file path rules are world 0), also replaced in place.
+// - Counts of a domain's file policies are kept by triggers on
+//   file_policies (table file_policy_counts), so every writer, whatever
+//   statements it uses, keeps them right and no count scans the table.
 // - Domain id slots 0 and 1 are never handed out: 1 is the "no label" answer
 //   of LookupLabel, which for domains is the domain id. A destroyed domain
 //   in which worlds still run is leaked: its slot stays taken.
 // - Object label ids come from a counter that starts at 2 and never goes
-//   back, so a label removed and defined again gets a fresh id.
+//   back (until a reboot, which restarts it after the predefined objects),
+//   so a label removed and defined again gets a fresh id.
+// - Ids, masks and counts read from the state must be integers from 0 to
+//   2^32 - 1; anything else is reported as a damaged state, never cut.
+// - Writers' lock: an exclusive open-file-description lock (F_OFD_SETLK)
+//   on the byte at 2^40 of the state file itself, far from the bytes SQLite
+//   locks, so no lock file is created anywhere and the lock dies with its
+//   holder. The descriptor stays open until the connection closes (closing
+//   a descriptor of the file would drop SQLite's own POSIX locks). A waiter
+//   polls every 20 ms and says once, after a second, "hostsim state <path>:
+//   waiting for another writer to finish" on standard error. Readers never
+//   take it; SQLite's WAL lets them read while a writer writes.
 // - Answers served from memory (ObjectId, DomainId, CurrentProfile and the
 //   fault probe of TakeFault): each is what one read found, kept while no
 //   transaction has committed in any process since. The WAL index header
@@ -26,7 +73,8 @@
 //   and is read without a lock, as SQLite's own readers do. A commit of this
 //   process that leaves a table alone keeps that table's answers. Inside an
 //   open transaction the transaction's own reads answer instead.
-// Any SQLite failure becomes HostCtlException "hostsim state <path>: ...".
+// Any SQLite failure becomes HostCtlException "hostsim state <path>: <what>:
+// <SQLite's message>", with the system's reason after an I/O error.
 #pragma once
 
 #include <sqlite3.h>
@@ -86,6 +134,9 @@ class Stmt {
   bool Step();  // true while a row is available
   void Run();   // steps to the end
   std::int64_t Int(int column) const;
+  // An unsigned 32-bit value (an id, a mask); anything else in the state
+  // is damage and throws "... damaged state ...".
+  std::uint32_t U32(int column) const;
   std::string Text(int column) const;
   bool IsNull(int column) const;
 
@@ -133,12 +184,17 @@ std::optional<std::uint32_t> ObjectId(const std::string& name);
 std::optional<std::uint32_t> DomainId(const std::string& name);
 const Profile& CurrentProfile();
 
-// Recreates the state at StatePath() from a parsed profile. With
-// `onlyIfMissing`, leaves a state that another process created meanwhile.
-void Reset(const std::string& profileText, const Profile& profile, bool onlyIfMissing = false);
+// Fills the state at StatePath() afresh from a parsed profile; the file is
+// one that Init has checked (ours, or new and empty).
+void Reset(const std::string& profileText, const Profile& profile);
 
-// Closes this process's connection (the next transaction reopens it).
+// Closes this process's connection (the next transaction reopens it); a
+// writers' lock it held is released.
 void Forget();
+
+// The writers' lock of the state (nested calls count).
+void LockWriters();
+void UnlockWriters();
 
 // The forced failure (if any) that the next operation named `op` meets;
 // consumes one of its `times`. Called outside any transaction.

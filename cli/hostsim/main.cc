@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -20,9 +21,10 @@ namespace {
 
 constexpr const char* kFooter =
     "Environment:\n"
-    "  HOSTSIM_STATE   path of the simulated host's state database\n"
-    "                  (default $XDG_STATE_HOME/hostsim/state.db, else\n"
-    "                  $HOME/.local/state/hostsim/state.db)\n"
+    "  HOSTSIM_STATE   path of the simulated host's state database, made by\n"
+    "                  'hostsim init' (default for root /var/lib/hostsim/state.db,\n"
+    "                  for others $XDG_STATE_HOME/hostsim/state.db, else\n"
+    "                  ~/.local/state/hostsim/state.db)\n"
     "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)\n";
 
 }  // namespace
@@ -35,23 +37,37 @@ int main(int argc, char** argv) {
   int status = 0;
   using CliCommon::Number;
 
-  auto* init = app.add_subcommand("init", "Create a fresh state (replaces the current one)");
+  auto* init = app.add_subcommand(
+      "init", "Create a fresh state (replaces a state; any other file only with --force)");
   std::string profile;
-  init->add_option("--profile", profile, "Host profile (JSON); default: the built-in profile")
+  bool force = false;
+  init->add_option("--profile", profile, "Host profile (JSON, at most 16 MiB); default: the built-in profile")
       ->check(CLI::ExistingFile);
-  init->callback([&] { action = [&] { HostSim::Init(profile); }; });
+  init->add_flag("--force", force, "Replace a file that is not a simulated host's state");
+  init->callback([&] { action = [&] { HostSim::Init(profile, force); }; });
+
+  auto* reboot = app.add_subcommand(
+      "reboot", "Boot the host again: the kernel holds only what the profile predefines");
+  reboot->callback([&] {
+    action = [] {
+      const HostSim::WriterLock lock;
+      HostSim::Reboot();
+    };
+  });
 
   auto* log = app.add_subcommand("log", "Print the kernel log, oldest first: tag, space, text");
   log->callback([&] {
     action = [] {
-      for (const auto& line : HostSim::KernelLog()) std::cout << line.tag << ' ' << line.text << '\n';
+      for (const auto& line : HostSim::KernelLog()) {
+        std::cout << HostSim::EscapeControls(line.tag) << ' ' << HostSim::EscapeControls(line.text) << '\n';
+      }
     };
   });
 
   auto* journal = app.add_subcommand("journal", "Print the journal of accepted kernel writes");
   journal->callback([&] {
     action = [] {
-      for (const auto& line : HostSim::Journal()) std::cout << line << '\n';
+      for (const auto& line : HostSim::Journal()) std::cout << HostSim::EscapeControls(line) << '\n';
     };
   });
 
@@ -141,16 +157,25 @@ int main(int argc, char** argv) {
   std::string failOperation, failMessage = "simulated failure", failMatch;
   std::optional<int> failErrno, failTimes;
   std::optional<std::uint32_t> failStatus;
-  fail->add_option("OPERATION", failOperation, "Operation or kernel call name, or clear")->required();
+  bool failList = false;
+  fail->add_option("OPERATION", failOperation, "Operation or kernel call name, or clear");
+  fail->add_flag("--list", failList, "Print every operation name a fault can target");
   fail->add_option("--message", failMessage, "Text of the thrown exception");
   fail->add_option("--errno", failErrno, "Error number of the kernel call (default EPERM)")
-      ->transform(Number("an error number", 0, CliCommon::kInt32Max));
-  fail->add_option("--status", failStatus, "Status of the kernel call (default 0xBAD0001)")
-      ->transform(Number("a 32-bit status", 0, CliCommon::kUint32Max));
+      ->transform(Number("an error number", 1, 4095));
+  fail->add_option("--status", failStatus, "Status of the kernel call, not 0 (default 0xBAD0001)")
+      ->transform(Number("a 32-bit status", 1, CliCommon::kUint32Max));
   fail->add_option("--match", failMatch, "Only calls with an argument equal to this text");
   fail->add_option("--times", failTimes, "Only the next N matching calls")
       ->transform(Number("a count", 1, CliCommon::kInt32Max));
   fail->callback([&] {
+    if (failList) {
+      action = [] {
+        for (const auto& name : HostSim::FaultOperations()) std::cout << name << '\n';
+      };
+      return;
+    }
+    if (failOperation.empty()) throw CLI::RequiredError("OPERATION");
     HostSim::Fault fault;
     fault.operation = failOperation;
     fault.message = failMessage;
@@ -158,6 +183,15 @@ int main(int argc, char** argv) {
     fault.status = failStatus;
     if (!failMatch.empty()) fault.match = failMatch;
     fault.times = failTimes;
+    if (fault.operation != "clear") {
+      const auto names = HostSim::FaultOperations();
+      if (!std::binary_search(names.begin(), names.end(), fault.operation)) {
+        std::string text = "unknown operation \"" + HostSim::EscapeControls(fault.operation) + "\"";
+        const auto near = HostSim::NearestOperations(fault.operation);
+        for (std::size_t i = 0; i < near.size(); ++i) text += (i == 0 ? "; nearest: " : ", ") + near[i];
+        throw CLI::ValidationError("OPERATION", text + " (see hostsim fail --list)");
+      }
+    }
     action = [fault] {
       if (fault.operation == "clear") {
         HostSim::ClearFaults();

@@ -6,6 +6,7 @@
 #include "domains/check_access_template.h"
 #include "domains/domain_display.h"
 #include "domains/domain_loading.h"
+#include "hostsim/admin.h"
 
 namespace SecPolicyCli {
 
@@ -20,6 +21,7 @@ void AddDomainCommands(CLI::App& app, int& status) {
       ->required();
   load->callback([&status, dir] {
     status = Run([&] {
+      const HostSim::WriterLock writerLock;
       SecPolicy::HyxAccessInterfaceImpl iface;
       SecPolicy::LoadPolicyDomains(*dir, iface);
     });
@@ -42,7 +44,7 @@ void AddDomainCommands(CLI::App& app, int& status) {
       "restore-enforcement",
       "Apply every domain's enforcement level from the configuration store; failures are\n"
       "reported per domain and do not change the exit status.");
-  restore->callback([&status] { status = Run([] { SecPolicy::RestoreDomainEnforcement(); }); });
+  restore->callback([&status] { status = Run([] { const HostSim::WriterLock writerLock; SecPolicy::RestoreDomainEnforcement(); }); });
 }
 
 }  // namespace SecPolicyCli

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/secpolicy/commands.h"
+#include "hostsim/admin.h"
 #include "labels/file_labels.h"
 #include "labels/object_policy.h"
 #include "platform/hyx_access.h"
@@ -19,6 +20,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
   loadObjects->add_option("DIR", *objectsDir, "Object policy directory")->required();
   loadObjects->callback([&status, objectsDir] {
     status = Run([&] {
+      const HostSim::WriterLock writerLock;
       HyxAccessInterfaceImpl iface;
       SecPolicy::LoadPolicyObjects(*objectsDir, iface);
     });
@@ -30,6 +32,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
   loadLabels->add_option("DIR", *labelsDir, "File-label policy directory")->required();
   loadLabels->callback([&status, labelsDir] {
     status = Run([&] {
+      const HostSim::WriterLock writerLock;
       HyxAccessInterfaceImpl iface;
       SecPolicy::LoadPolicyFileLabels(*labelsDir, iface);
     });

@@ -4,6 +4,7 @@
 
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/json_display.h"
+#include "hostsim/admin.h"
 #include "load/policy_load.h"
 #include "load/special_domains.h"
 #include "platform/hyx_access.h"
@@ -20,7 +21,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
       "Apply the whole policy of DIR: objects, template domain, domains, plug-in domains,\n"
       "special domains, tardisks (always from the default directory), file labels.");
   load->add_option("DIR", *loadDir, "Policy directory")->capture_default_str();
-  load->callback([&status, loadDir] { status = Run([&] { SecPolicy::LoadPolicy(*loadDir); }); });
+  load->callback([&status, loadDir] { status = Run([&] { const HostSim::WriterLock writerLock; SecPolicy::LoadPolicy(*loadDir); }); });
 
   auto earlyDir = std::make_shared<std::string>();
   auto* early = app.add_subcommand(
@@ -30,7 +31,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
   early->add_option("DIR", *earlyDir, "Early policy directory (its domains sub-directory)")
       ->required();
   early->callback(
-      [&status, earlyDir] { status = Run([&] { SecPolicy::LoadPolicyEarly(*earlyDir); }); });
+      [&status, earlyDir] { status = Run([&] { const HostSim::WriterLock writerLock; SecPolicy::LoadPolicyEarly(*earlyDir); }); });
 
   auto tardisksDir = std::make_shared<std::string>();
   auto* tardisks = app.add_subcommand(
@@ -42,6 +43,7 @@ void AddLoadCommands(CLI::App& app, int& status) {
   tardisks->add_option("DIR", *tardisksDir, "Tardisk policy directory")->required();
   tardisks->callback([&status, tardisksDir] {
     status = Run([&] {
+      const HostSim::WriterLock writerLock;
       HyxAccessInterfaceImpl iface;
       // The default rules name the default tardisk domain by the id the
       // lookup stores; a process of its own has no id stored before it.
