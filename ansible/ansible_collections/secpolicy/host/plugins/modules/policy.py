@@ -109,14 +109,16 @@ from ansible_collections.secpolicy.host.plugins.module_utils.tools import (
 def side_line(change, side):
     """One line of the before or the after text for a change."""
     value = change.get(side)
+    kind = change.get('kind')
+    if kind in ('label', 'tardisk'):
+        # A file with no label yet: the same word label verify prints.
+        return '%s %s: %s' % (kind, change.get('subject'),
+                              '(none)' if value is None else value)
     if value is None:
         value = change.get('subject')
-    kind = change.get('kind')
     if kind == 'rule':
         domain = change.get('domain')
         return '%s: %s' % (domain, value) if domain is not None else value
-    if kind in ('label', 'tardisk'):
-        return '%s %s: %s' % (kind, change.get('subject'), value)
     return '%s %s' % (kind, value)
 
 
