@@ -114,8 +114,12 @@ def side_line(change, side):
         # A file with no label yet: the same word label verify prints.
         return '%s %s: %s' % (kind, change.get('subject'),
                               '(none)' if value is None else value)
+    subject = change.get('subject') or ''
     if value is None:
-        value = change.get('subject')
+        value = subject
+    elif kind == 'rule' and not value.startswith(subject):
+        # A bare action ("grant") says nothing without the rule it belongs to.
+        value = '%s %s' % (subject, value)
     if kind == 'rule':
         domain = change.get('domain')
         return '%s: %s' % (domain, value) if domain is not None else value

@@ -92,11 +92,13 @@ class PolicyTest(unittest.TestCase):
         before, after = policy.diff_texts(
             [c for c in CHANGES if c['mark'] != '='] +
             [{'mark': '-', 'kind': 'object', 'domain': None,
-              'subject': 'oldObj', 'before': None, 'after': None}])
+              'subject': 'oldObj', 'before': None, 'after': None},
+             {'mark': '~', 'kind': 'rule', 'domain': 'netd',
+              'subject': '-c kill', 'before': 'grant', 'after': 'revoke'}])
         self.assertEqual(before, 'vmrun: -s ptrace grant\nlabel /f: (none)\n'
-                                 'object oldObj\n')
+                                 'object oldObj\nnetd: -c kill grant\n')
         self.assertEqual(after, 'object newObj\nvmrun: -s ptrace revoke\n'
-                                'label /f: logFile\n')
+                                'label /f: logFile\nnetd: -c kill revoke\n')
 
     def test_failures(self):
         bad = answer(1, {'ok': False, 'warnings': [], 'errors': [
