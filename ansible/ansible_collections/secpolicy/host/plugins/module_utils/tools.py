@@ -90,9 +90,12 @@ class Tools:
         except ValueError:
             answer = None
         if not isinstance(answer, expect):
-            raise ToolError('secpolicy %s: the answer is not a JSON %s: %s'
-                            % (' '.join(args), expect.__name__, out[:200]),
-                            rc=rc, stdout=out, stderr=err)
+            # A tool that could not run at all (no state, no policy folder)
+            # says why on stderr and prints nothing on stdout.
+            msg = failure_text(self.argv(args), rc, err) if err.strip() else \
+                'secpolicy %s: the answer is not a JSON %s: %s' % (
+                    ' '.join(args), expect.__name__, out[:200])
+            raise ToolError(msg, rc=rc, stdout=out, stderr=err)
         return rc, answer, err
 
     def run_writer(self, args):

@@ -114,6 +114,7 @@ class PolicyTest(unittest.TestCase):
             (self.script(none, check=(1, '', 'Error: no state')), False, None,
              ['check']),
             (self.script(none, check=(2, '', 'usage')), False, None, ['check']),
+            (self.script(none, check=(0, 'not json', '')), False, None, ['check']),
             (self.script(none, check=warned), True,
              ['/p/objects/x:1: too long'], ['check']),
             (self.script((3, '', 'Error: copy failed')), False, None,
@@ -126,6 +127,8 @@ class PolicyTest(unittest.TestCase):
             with self.assertRaises(ToolError) as caught:
                 policy.apply_policy(t, '/p', False, False, strict)
             self.assertEqual(caught.exception.result.get('errors'), located)
+            if located is None:
+                self.assertIn(script[calls[-1]][2] or 'JSON', caught.exception.msg)
             self.assertEqual(run.subcommands(), calls)
         self.assertIn('Error: refused', caught.exception.msg)
         self.assertTrue(caught.exception.result['changed'])
