@@ -129,8 +129,8 @@ def side_line(change, side):
 def diff_texts(changes):
     """Ansible's before/after texts: removed and changed entries as they are,
     added and changed entries as they will be."""
-    before = [side_line(c, 'before') for c in changes if c['mark'] in '-~']
-    after = [side_line(c, 'after') for c in changes if c['mark'] in '+~']
+    before = [side_line(c, 'before') for c in changes if c.get('mark') in ('-', '~')]
+    after = [side_line(c, 'after') for c in changes if c.get('mark') in ('+', '~')]
     return ''.join(line + '\n' for line in before), \
         ''.join(line + '\n' for line in after)
 
