@@ -84,15 +84,21 @@ void FileLabelPolicy::ParsePolicy(const std::string& path, HyxAccessInterfaceImp
 }
 
 void FileLabelPolicy::SetFileLabels(HyxAccessInterfaceImpl& iface) {
+  SetFileLabels([&iface](const FileLabel& mapping) {
+    if (mapping.recursive) {
+      SetDirLabelRecursive(mapping.path, mapping.label, iface);
+    } else {
+      SetFileLabel(mapping.path, mapping.label, iface);
+    }
+  });
+}
+
+void FileLabelPolicy::SetFileLabels(const Applier& apply) {
   bool failed = false;
   while (!fileLabels.empty()) {
     const FileLabel& mapping = fileLabels.front();
     try {
-      if (mapping.recursive) {
-        SetDirLabelRecursive(mapping.path, mapping.label, iface);
-      } else {
-        SetFileLabel(mapping.path, mapping.label, iface);
-      }
+      apply(mapping);
     } catch (const HostCtlException& failure) {
       ReportLabelSetError(mapping.line, mapping.file, failure.what());
       failed = true;
@@ -103,6 +109,11 @@ void FileLabelPolicy::SetFileLabels(HyxAccessInterfaceImpl& iface) {
 }
 
 void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+  LoadPolicyFileLabels(dir, iface, nullptr);
+}
+
+void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface,
+                          const FileLabelPolicy::Applier& apply) {
   PolicyFileList files;
   GetFileList(dir, files);
 
@@ -124,7 +135,11 @@ void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface)
   }
 
   try {
-    policy.SetFileLabels(iface);
+    if (apply) {
+      policy.SetFileLabels(apply);
+    } else {
+      policy.SetFileLabels(iface);
+    }
   } catch (const HostCtlException& failure) {
     SecpolicyError(failure.what());
     SecpolicyError("Error in setting some file labels.");

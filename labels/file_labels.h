@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "platform/hyx_access.h"
@@ -54,6 +55,12 @@ class FileLabelPolicy {
   // labels" if any failed.
   void SetFileLabels(HyxAccessInterfaceImpl& iface);
 
+  // Applies one mapping, throwing HostCtlException on failure as
+  // SetDirLabelRecursive and SetFileLabel do (which the overload above
+  // uses): callers that walk trees their own way pass their own.
+  using Applier = std::function<void(const FileLabel&)>;
+  void SetFileLabels(const Applier& apply);
+
   std::deque<FileLabel> fileLabels;
 };
 
@@ -61,5 +68,8 @@ class FileLabelPolicy {
 // after parse errors. Throws "Failure in file labels policy" when anything
 // failed; an unreadable directory passes the reader's exception.
 void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface);
+// The same, applying each mapping with `apply`.
+void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface,
+                          const FileLabelPolicy::Applier& apply);
 
 }  // namespace SecPolicy

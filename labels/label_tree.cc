@@ -102,14 +102,16 @@ std::optional<LabelTreeEntry> LabelTreeEntry::Open(const LabelTreeDir& dir, cons
     errno = error;
     return std::nullopt;
   }
-  return LabelTreeEntry(fd, info.st_mode);
+  return LabelTreeEntry(fd, info);
 }
 
 LabelTreeEntry::~LabelTreeEntry() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool LabelTreeEntry::CarriesLabel() const { return !S_ISLNK(mode_) && !S_ISSOCK(mode_); }
+bool LabelTreeEntry::CarriesLabel() const {
+  return !S_ISLNK(info_.st_mode) && !S_ISSOCK(info_.st_mode);
+}
 
 void SetFileLabelFd(int fd, const std::string& shownPath, const std::string& label,
                     HyxAccessInterfaceImpl& iface) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -64,7 +65,7 @@ class LabelTreeEntry {
   // nullopt with errno set when the entry cannot be opened (it vanished).
   static std::optional<LabelTreeEntry> Open(const LabelTreeDir& dir, const char* name);
 
-  LabelTreeEntry(LabelTreeEntry&& other) noexcept : fd_(other.fd_), mode_(other.mode_) {
+  LabelTreeEntry(LabelTreeEntry&& other) noexcept : fd_(other.fd_), info_(other.info_) {
     other.fd_ = -1;
   }
   LabelTreeEntry(const LabelTreeEntry&) = delete;
@@ -72,15 +73,15 @@ class LabelTreeEntry {
   ~LabelTreeEntry();
 
   int fd() const { return fd_; }
-  mode_t mode() const { return mode_; }
+  const struct stat& info() const { return info_; }
   // False for links and sockets, which are never labelled: the name was
   // swapped after the directory was read.
   bool CarriesLabel() const;
 
  private:
-  LabelTreeEntry(int fd, mode_t mode) : fd_(fd), mode_(mode) {}
+  LabelTreeEntry(int fd, const struct stat& info) : fd_(fd), info_(info) {}
   int fd_;
-  mode_t mode_;
+  struct stat info_;
 };
 
 // Puts `label` on the object open as `fd`, as SetFileLabel does on a path,
