@@ -159,14 +159,12 @@ void AddLabelCommands(CLI::App& app, int& status) {
   auto verifyArgs = std::make_shared<VerifyArgs>();
   auto* verify = label->add_subcommand(
       "verify",
-      "Compare the labels on disk with the file-label mappings, changing nothing: one line "
-      "PATH: CURRENT -> WANTED per difference. DIR (one folder) holds the mappings (default: "
-      "the policy directory's fileLabels); PATH arguments are checked alone. Exit status 0 "
-      "when every label matches, 1 when any differs or cannot be read.");
+      "Compare the labels on disk with the file-label mappings, for every mapped file or only "
+      "for each PATH, and change nothing.");
   verify->add_flag("--json", verifyArgs->options.json,
-                   "Print {\"matched\": N, \"differences\": [...]} instead");
+                   "Print the result as JSON");
   verify->add_option("--mappings", verifyArgs->options.mappingDir,
-                     "File-label policy directory (every argument is then a PATH)")
+                     "File-label policy directory; every argument is then a PATH")
       ->type_name("DIR");
   verify->add_option("DIR|PATH", verifyArgs->arguments, "Mappings folder, or files to check");
   AddWalkOptions(verify, verifyArgs->walk);
@@ -192,8 +190,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
   auto matchPaths = std::make_shared<std::vector<std::string>>();
   auto* match = label->add_subcommand(
       "match",
-      "Print the label each PATH gets from the file-label mappings and the mapping that gives "
-      "it (PATH: LABEL FILE:LINE), or PATH: (none). Exit status 1 when any has none.");
+      "Print the label each PATH gets from the file-label mappings and the line that gives it.");
   match->add_option("--mappings", *matchDir,
                     "File-label policy directory (default: the policy directory's fileLabels)")
       ->type_name("DIR");
