@@ -50,9 +50,11 @@ void AddWalkOptions(CLI::App* command, WalkFlags& flags) {
   command->add_option("--exclude", flags.exclude,
                       "Leave out the file or folder PATH and everything below it (repeatable)")
       ->type_name("PATH");
-  command->add_flag("--progress,!--no-progress", flags.progress,
+  command->add_flag("--progress", flags.progress,
                     "Show entries done, rate and folder on standard error (default when it is "
                     "a terminal)");
+  command->add_flag_callback("--no-progress", [&flags] { flags.progress = false; },
+                             "Show no progress");
 }
 
 std::string DefaultMappingDir() {
