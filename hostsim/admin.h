@@ -83,7 +83,8 @@ void MapTardisk(const std::string& file, const std::string& tardiskName);
 void InitFileLabel(const std::string& path, bool recursive);
 
 // Dry run of file labelling: while on, HyxCtl::Security::WriteFileLabelAttr
-// records each write instead of making it (see label_attr.cc). Turning it on
+// and WriteFileLabelAttrAt record each write instead of making it (see
+// label_attr.cc). Turning it on
 // or off forgets what was recorded.
 struct RecordedLabelWrite {
   std::string path;                    // as the policy names the file
@@ -93,6 +94,11 @@ struct RecordedLabelWrite {
 void RecordLabelWrites(bool on);
 // What was recorded, by path; forgets it.
 std::vector<RecordedLabelWrite> TakeRecordedLabelWrites();
+
+// Whether the directory-relative label calls may use the kernel's
+// setxattrat/getxattrat (on by default); off, they take the route of kernels
+// without them, so tests cover both.
+void UseXattrAtCalls(bool on);
 
 // Marks a label as invalid: GetInvalidLabels(type) names it until it is
 // removed and defined again.
