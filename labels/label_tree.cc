@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "labels/file_labels.h"
@@ -21,13 +20,6 @@ using HyxCtl::Security::kFileLabelSize;
 
 namespace {
 
-// The name through which the attribute calls reach the object held by `fd`
-// (the f*xattr calls refuse an O_PATH descriptor).
-struct FdName {
-  explicit FdName(int fd) { std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
-  char text[32];
-};
-
 bool IsLabelledType(unsigned char type) {
   return type == DT_FIFO || type == DT_CHR || type == DT_DIR || type == DT_BLK || type == DT_REG;
 }
@@ -36,6 +28,46 @@ bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
 
 [[noreturn]] void ThrowUnopenable(const std::string& path) {
   throw HostCtlException("Unable to open directory " + path);
+}
+
+[[noreturn]] void ThrowUnlabelled(const std::string& label, const std::string& path, int error) {
+  throw HostCtlException("Unable to set file label (" + label + ") for file " + path + ": " +
+                         std::strerror(error));
+}
+
+// Labels the entry `name` of `dirfd` ("" for the directory itself).
+void SetFileLabelAt(int dirfd, const char* name, const std::string& shownPath,
+                    const std::string& label, HyxAccessInterfaceImpl& iface) {
+  const std::uint32_t id = iface.LookupLabel(label, HYXACCESS_LABEL_OBJECT);
+  if (id == 1) throw HostCtlException("Invalid label (" + label + ") for file " + shownPath);
+  errno = 0;
+  if (HyxCtl::Security::WriteFileLabelAttrAt(dirfd, name, shownPath.c_str(), id) < 0) {
+    ThrowUnlabelled(label, shownPath, errno);
+  }
+}
+
+// Labels the entry `name` of `parent`, which changed since `parent` was
+// read, unless it is now a link or a socket; returns whether it did.
+bool SetChangedEntryLabel(const LabelTreeDir& parent, const char* name, const std::string& label,
+                          HyxAccessInterfaceImpl& iface) {
+  struct stat info {};
+  if (fstatat(parent.fd(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    const int error = errno;
+    ThrowUnlabelled(label, parent.ChildPath(name), error);
+  }
+  if (S_ISLNK(info.st_mode) || S_ISSOCK(info.st_mode)) return false;
+  SetFileLabelAt(parent.fd(), name, parent.ChildPath(name), label, iface);
+  return true;
+}
+
+// The label id in the answer `size` (and `error`, its errno) of a read of
+// the attribute into `id`.
+std::optional<std::uint32_t> LabelIdRead(ssize_t size, std::uint32_t id, int error,
+                                         const std::string& shownPath) {
+  if (size == static_cast<ssize_t>(kFileLabelSize)) return id;
+  if (size >= 0 || error == ENODATA) return std::nullopt;
+  throw HostCtlException("Unable to get file label for file " + shownPath + ":" +
+                         std::strerror(error));
 }
 
 }  // namespace
@@ -92,47 +124,23 @@ const dirent* LabelTreeDir::Next() {
 
 int LabelTreeDir::fd() const { return dirfd(stream_); }
 
-std::optional<LabelTreeEntry> LabelTreeEntry::Open(const LabelTreeDir& dir, const char* name) {
-  const int fd = openat(dir.fd(), name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  if (fstat(fd, &info) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return std::nullopt;
-  }
-  return LabelTreeEntry(fd, info);
-}
-
-LabelTreeEntry::~LabelTreeEntry() {
-  if (fd_ >= 0) close(fd_);
-}
-
-bool LabelTreeEntry::CarriesLabel() const {
-  return !S_ISLNK(info_.st_mode) && !S_ISSOCK(info_.st_mode);
-}
-
 void SetFileLabelFd(int fd, const std::string& shownPath, const std::string& label,
                     HyxAccessInterfaceImpl& iface) {
-  const std::uint32_t id = iface.LookupLabel(label, HYXACCESS_LABEL_OBJECT);
-  if (id == 1) throw HostCtlException("Invalid label (" + label + ") for file " + shownPath);
-  errno = 0;
-  const FdName name(fd);
-  if (HyxCtl::Security::WriteFileLabelAttr(name.text, shownPath.c_str(), id) < 0) {
-    throw HostCtlException("Unable to set file label (" + label + ") for file " + shownPath +
-                           ": " + std::strerror(errno));
-  }
+  SetFileLabelAt(fd, "", shownPath, label, iface);
 }
 
-std::optional<std::uint32_t> GetFileLabelIdFd(int fd, const std::string& shownPath) {
+std::optional<std::uint32_t> GetFileLabelIdAt(const LabelTreeDir& dir, const char* name) {
   std::uint32_t id = 0;
-  const FdName name(fd);
-  const ssize_t size = getxattr(name.text, kFileLabelAttribute, &id, kFileLabelSize);
+  const ssize_t size = HyxCtl::Security::ReadFileLabelAttrAt(dir.fd(), name, &id);
   if (size == static_cast<ssize_t>(kFileLabelSize)) return id;
-  if (size >= 0 || errno == ENODATA) return std::nullopt;
-  throw HostCtlException("Unable to get file label for file " + shownPath + ":" +
-                         std::strerror(errno));
+  const int error = errno;
+  return LabelIdRead(size, id, error, *name == '\0' ? dir.path() : dir.ChildPath(name));
+}
+
+std::optional<std::uint32_t> GetFileLabelIdByName(const std::string& path) {
+  std::uint32_t id = 0;
+  const ssize_t size = getxattr(path.c_str(), kFileLabelAttribute, &id, kFileLabelSize);
+  return LabelIdRead(size, id, errno, path);
 }
 
 LabelTreeDir OpenLabelledTop(const std::string& path, const std::string& label,
@@ -160,33 +168,19 @@ std::optional<LabelTreeDir> OpenLabelledSubdir(const LabelTreeDir& parent, const
   // Replaced by something else since the parent was read: label what is
   // there now, if it carries labels, and do not descend.
   if (error == ENOTDIR || error == ELOOP) {
-    SetTreeNodeLabel(parent, name, label, iface);
+    SetChangedEntryLabel(parent, name, label, iface);
     return std::nullopt;
   }
   // Out of descriptors the entry cannot be reached at all: the directory is
   // what failed. Otherwise label it, as it can be, before reporting.
   if (OutOfDescriptors(error)) ThrowUnopenable(parent.ChildPath(name));
-  std::optional<LabelTreeEntry> entry = LabelTreeEntry::Open(parent, name);
-  if (!entry && OutOfDescriptors(errno)) ThrowUnopenable(parent.ChildPath(name));
-  if (!entry) {
-    throw HostCtlException("Unable to set file label (" + label + ") for file " +
-                           parent.ChildPath(name) + ": " + std::strerror(errno));
-  }
-  if (!entry->CarriesLabel()) return std::nullopt;
-  SetFileLabelFd(entry->fd(), parent.ChildPath(name), label, iface);
+  if (!SetChangedEntryLabel(parent, name, label, iface)) return std::nullopt;
   ThrowUnopenable(parent.ChildPath(name));
 }
 
-bool SetTreeNodeLabel(const LabelTreeDir& parent, const char* name, const std::string& label,
+void SetTreeNodeLabel(const LabelTreeDir& parent, const char* name, const std::string& label,
                       HyxAccessInterfaceImpl& iface) {
-  const std::optional<LabelTreeEntry> entry = LabelTreeEntry::Open(parent, name);
-  if (!entry) {
-    throw HostCtlException("Unable to set file label (" + label + ") for file " +
-                           parent.ChildPath(name) + ": " + std::strerror(errno));
-  }
-  if (!entry->CarriesLabel()) return false;
-  SetFileLabelFd(entry->fd(), parent.ChildPath(name), label, iface);
-  return true;
+  SetFileLabelAt(parent.fd(), name, parent.ChildPath(name), label, iface);
 }
 
 void SetOpenDirLabelRecursive(LabelTreeDir& dir, const std::string& label,

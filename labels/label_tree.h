@@ -4,11 +4,11 @@
 //
 // Users may write inside a labelled tree and rename, swap or replace its
 // entries while it is walked. Every folder below the top is therefore opened
-// relative to its parent's descriptor without following a link, and every
-// entry is labelled or read through a descriptor of its own (O_PATH, never
-// opened for I/O: a pipe cannot block and a device is not touched), so a
-// name swapped for a link between reading a folder and labelling the entry
-// never leads outside the tree.
+// relative to its parent's descriptor without following a link and labelled
+// through that descriptor, and every other entry is labelled by its name
+// relative to its folder's descriptor, never following a link at that name.
+// A name swapped for a link after the folder was read thus never leads
+// outside the tree: at worst the link itself, which lies inside, is labelled.
 #pragma once
 
 #include <dirent.h>
@@ -58,42 +58,20 @@ class LabelTreeDir {
   std::string path_;
 };
 
-// The object an entry names at the moment it is opened, held by an O_PATH
-// descriptor and closed on destruction.
-class LabelTreeEntry {
- public:
-  // nullopt with errno set when the entry cannot be opened (it vanished).
-  static std::optional<LabelTreeEntry> Open(const LabelTreeDir& dir, const char* name);
-
-  LabelTreeEntry(LabelTreeEntry&& other) noexcept : fd_(other.fd_), info_(other.info_) {
-    other.fd_ = -1;
-  }
-  LabelTreeEntry(const LabelTreeEntry&) = delete;
-  LabelTreeEntry& operator=(const LabelTreeEntry&) = delete;
-  ~LabelTreeEntry();
-
-  int fd() const { return fd_; }
-  const struct stat& info() const { return info_; }
-  // False for links and sockets, which are never labelled: the name was
-  // swapped after the directory was read.
-  bool CarriesLabel() const;
-
- private:
-  LabelTreeEntry(int fd, const struct stat& info) : fd_(fd), info_(info) {}
-  int fd_;
-  struct stat info_;
-};
-
-// Puts `label` on the object open as `fd`, as SetFileLabel does on a path,
-// with `shownPath` in messages: throws "Invalid label (L) for file P" or
-// "Unable to set file label (L) for file P: " + strerror.
+// Puts `label` on the directory open as `fd`, as SetFileLabel does on a
+// path, with `shownPath` in messages: throws "Invalid label (L) for file P"
+// or "Unable to set file label (L) for file P: " + strerror.
 void SetFileLabelFd(int fd, const std::string& shownPath, const std::string& label,
                     HyxAccessInterfaceImpl& iface);
 
-// The label id stored on the object open as `fd`: nullopt when it carries
-// none (no attribute, or a value shorter than an id); throws "Unable to get
-// file label for file " + shownPath + ":" + strerror for any other failure.
-std::optional<std::uint32_t> GetFileLabelIdFd(int fd, const std::string& shownPath);
+// The label id stored on the entry `name` of `dir` ("" for `dir` itself),
+// not following a link at `name`: nullopt when it carries none (no
+// attribute, or a value shorter than an id); throws "Unable to get file label
+// for file " + its path + ":" + strerror for any other failure.
+std::optional<std::uint32_t> GetFileLabelIdAt(const LabelTreeDir& dir, const char* name);
+// The same for the object `path` names, following links as a write by name
+// does.
+std::optional<std::uint32_t> GetFileLabelIdByName(const std::string& path);
 
 // The steps of SetDirLabelRecursive, each labelling through descriptors.
 // Labels the top of a tree and returns it open; throws as SetFileLabel, or
@@ -101,16 +79,19 @@ std::optional<std::uint32_t> GetFileLabelIdFd(int fd, const std::string& shownPa
 LabelTreeDir OpenLabelledTop(const std::string& path, const std::string& label,
                              HyxAccessInterfaceImpl& iface);
 // Labels the sub-directory `name` of `parent` and returns it open; nullopt
-// when the entry is no longer a directory (it is then labelled as
-// SetTreeNodeLabel does). Throws as SetFileLabel, or "Unable to open
+// when the entry is no longer a directory (it is then labelled, unless it is
+// now a link or a socket). Throws as SetFileLabel, or "Unable to open
 // directory " + path.
 std::optional<LabelTreeDir> OpenLabelledSubdir(const LabelTreeDir& parent, const char* name,
                                                const std::string& label,
                                                HyxAccessInterfaceImpl& iface);
-// Labels the entry `name` of `parent` that is not a directory; returns false,
-// writing nothing, when it has become a link or a socket. Throws as
-// SetFileLabel.
-bool SetTreeNodeLabel(const LabelTreeDir& parent, const char* name, const std::string& label,
+// Labels the entry `name` that `parent` listed as a file, pipe or device.
+// Links and sockets are never labelled, and the listing said it is neither;
+// the type is not asked again, since an answer could be stale by the time of
+// the write anyway. If a user swapped the name for a link or socket since,
+// that object itself, inside the tree, gets the label (or the write fails):
+// never what a link points to. Throws as SetFileLabel.
+void SetTreeNodeLabel(const LabelTreeDir& parent, const char* name, const std::string& label,
                       HyxAccessInterfaceImpl& iface);
 // Labels everything below the open directory, depth first in the order each
 // directory yields its entries. The first failure ends the call.

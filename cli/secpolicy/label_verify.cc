@@ -94,23 +94,14 @@ class Checker : public TreeVisitor {
   Checker(const MappingSet& set, std::size_t index, std::uint32_t wanted,
           const WalkSettings& settings)
       : set_(set), index_(index), wanted_(wanted), settings_(settings),
-        tallies_(std::max(settings.jobs, 1u)) {}
-
-  void Check(unsigned worker, int fd, const struct stat& info, const std::string& path) {
-    if (set_.LaterWrites(index_, info)) return;
-    const std::optional<std::uint32_t> current = SecPolicy::GetFileLabelIdFd(fd, path);
-    Tally& tally = tallies_[worker];
-    if (current == wanted_) {
-      ++tally.matched;
-    } else {
-      tally.differences.push_back({path, current, set_.mappings()[index_].label});
-    }
-  }
+        laterWrites_(set.AnyLaterWrite(index)), tallies_(std::max(settings.jobs, 1u)) {}
 
   void Node(unsigned worker, const LabelTreeDir& parent, const char* name) override {
-    const auto entry = SecPolicy::LabelTreeEntry::Open(parent, name);
-    if (!entry) ThrowErrno("Unable to get file label for file ", parent.ChildPath(name));
-    if (entry->CarriesLabel()) Check(worker, entry->fd(), entry->info(), parent.ChildPath(name));
+    // The listing said file, pipe or device. Its identity is asked only when
+    // a later mapping may write it; a name swapped for a link since is read
+    // as the link itself, never followed.
+    if (laterWrites_ && !StillChecked(parent, name)) return;
+    Check(worker, parent, name);
   }
 
   std::optional<LabelTreeDir> Subdir(unsigned worker, const LabelTreeDir& parent,
@@ -120,13 +111,13 @@ class Checker : public TreeVisitor {
       if (errno != ENOTDIR && errno != ELOOP) {
         throw HostCtlException("Unable to open directory " + parent.ChildPath(name));
       }
-      Node(worker, parent, name);  // no longer a directory
+      if (StillChecked(parent, name)) Check(worker, parent, name);  // no longer a directory
       return std::nullopt;
     }
     struct stat info {};
     if (fstat(sub->fd(), &info) != 0) ThrowErrno("Unable to get file label for file ", sub->path());
     if (settings_.exclusions.Contains(info) || set_.LaterWalks(index_, info)) return std::nullopt;
-    Check(worker, sub->fd(), info, sub->path());
+    if (!set_.LaterWrites(index_, info)) Check(worker, *sub, "");
     return sub;
   }
 
@@ -139,10 +130,33 @@ class Checker : public TreeVisitor {
   }
 
  private:
+  // Whether the entry `name` of `parent` carries a label that this mapping
+  // gives: not a link or socket, and no later mapping writes it.
+  bool StillChecked(const LabelTreeDir& parent, const char* name) const {
+    struct stat info {};
+    if (fstatat(parent.fd(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      ThrowErrno("Unable to get file label for file ", parent.ChildPath(name));
+    }
+    return CarriesLabel(info) && !set_.LaterWrites(index_, info);
+  }
+
+  // Reads the entry `name` of `dir` ("" for `dir` itself) and counts it.
+  void Check(unsigned worker, const LabelTreeDir& dir, const char* name) {
+    const std::optional<std::uint32_t> current = SecPolicy::GetFileLabelIdAt(dir, name);
+    Tally& tally = tallies_[worker];
+    if (current == wanted_) {
+      ++tally.matched;
+    } else {
+      tally.differences.push_back(
+          {*name == '\0' ? dir.path() : dir.ChildPath(name), current, set_.mappings()[index_].label});
+    }
+  }
+
   const MappingSet& set_;
   const std::size_t index_;
   const std::uint32_t wanted_;
   const WalkSettings& settings_;
+  const bool laterWrites_;
   std::vector<Tally> tallies_;
 };
 
@@ -158,12 +172,7 @@ std::uint32_t WantedId(const Mapping& mapping, HyxAccessInterfaceImpl& iface) {
 // by name does.
 void CheckByName(const std::string& path, const std::string& label, std::uint32_t wanted,
                  Tally& tally) {
-  const Fd fd(open(path.c_str(), O_PATH | O_CLOEXEC));
-  if (fd.get() < 0) {
-    throw HostCtlException("Unable to get file label for file " + path + ":" +
-                           std::strerror(errno));
-  }
-  const std::optional<std::uint32_t> current = SecPolicy::GetFileLabelIdFd(fd.get(), path);
+  const std::optional<std::uint32_t> current = SecPolicy::GetFileLabelIdByName(path);
   if (current == wanted) {
     ++tally.matched;
   } else {
@@ -264,6 +273,11 @@ std::optional<std::size_t> MappingSet::Match(const std::string& path) const {
 bool MappingSet::LaterWrites(std::size_t index, const struct stat& info) const {
   const auto found = lastWrite_.find({info.st_dev, info.st_ino});
   return found != lastWrite_.end() && found->second > index;
+}
+
+bool MappingSet::AnyLaterWrite(std::size_t index) const {
+  return std::any_of(lastWrite_.begin(), lastWrite_.end(),
+                     [index](const auto& write) { return write.second > index; });
 }
 
 bool MappingSet::LaterWalks(std::size_t index, const struct stat& info) const {

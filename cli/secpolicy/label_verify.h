@@ -38,6 +38,8 @@ class MappingSet {
   // Whether a later mapping than `index` also writes the object `info`
   // itself, or walks the tree below it.
   bool LaterWrites(std::size_t index, const struct stat& info) const;
+  // Whether a later mapping than `index` writes anything by its own name.
+  bool AnyLaterWrite(std::size_t index) const;
   bool LaterWalks(std::size_t index, const struct stat& info) const;
 
  private:

@@ -1,6 +1,7 @@
 // A user who can write inside a labelled tree swaps a sub-folder with a link
-// to a folder outside it while the tree is being labelled. Nothing outside
-// the tree may ever get the tree's label.
+// to a folder outside it, and a file with a link to a file outside it, while
+// the tree is being labelled. Nothing outside the tree may ever get the
+// tree's label.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>
@@ -36,6 +37,7 @@ class LabelRaceTest : public TestSupport::SimulatedHostTest {
       scratch_.Write(file, "");
     }
     fs::create_symlink(outside_, tree_ + "/link");
+    fs::create_symlink(outside_ + "/secret", tree_ + "/flink");
     HostSim::InitFileLabel(tree_, true);
     HostSim::InitFileLabel(outside_, true);
     mappings_ = scratch_.Write("fileLabels/map", tree_ + "/* logFile\n");
@@ -48,14 +50,18 @@ class LabelRaceTest : public TestSupport::SimulatedHostTest {
   }
 
   // Runs `label` over and over for `seconds` while another thread keeps
-  // exchanging tree/sub and tree/link; returns how many runs it took until
+  // exchanging tree/sub with tree/link and tree/f with tree/flink; returns how many runs it took until
   // the outside folder or its file changed label, or 0 when none did.
   int RunsUntilLeak(const std::function<void()>& label, double seconds) {
     const std::uint32_t before = RawLabel(outside_);
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
-      const std::string a = tree_ + "/sub", b = tree_ + "/link";
-      while (!stop) renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+      const std::string dir = tree_ + "/sub", dirLink = tree_ + "/link";
+      const std::string file = tree_ + "/f", fileLink = tree_ + "/flink";
+      while (!stop) {
+        renameat2(AT_FDCWD, dir.c_str(), AT_FDCWD, dirLink.c_str(), RENAME_EXCHANGE);
+        renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, fileLink.c_str(), RENAME_EXCHANGE);
+      }
     });
     const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
     int leakedAt = 0;
