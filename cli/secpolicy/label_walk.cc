@@ -83,9 +83,7 @@ class Walker {
   void Work(unsigned worker) {
     for (;;) {
       std::unique_lock lock(mutex_);
-      ++idle_;
       changed_.wait(lock, [this] { return !queue_.empty() || busy_ == 0; });
-      --idle_;
       if (queue_.empty()) {
         changed_.notify_all();
         return;
@@ -147,12 +145,14 @@ class Walker {
     if (settings_.progress != nullptr) settings_.progress->Count(worker);
   }
 
-  // Hands a sub-directory to another worker only when one waits for work:
-  // each queued directory holds a descriptor.
+  // Keeps up to one sub-directory per worker queued, so that a worker that
+  // runs out finds the next one waiting instead of sleeping until another
+  // worker meets a sub-directory; the bound holds the descriptors that
+  // queued directories keep open to one per worker.
   bool ShouldShare() {
     if (settings_.jobs <= 1) return false;
     const std::lock_guard lock(mutex_);
-    return idle_ > 0 && queue_.size() < settings_.jobs;
+    return queue_.size() < settings_.jobs;
   }
 
   bool AfterFailure(const Position& position) {
@@ -174,7 +174,7 @@ class Walker {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Task> queue_;
-  unsigned busy_ = 0, idle_ = 0;
+  unsigned busy_ = 0;
   std::atomic<bool> failed_{false};
   Position failurePosition_;
   std::exception_ptr firstFailure_;
