@@ -24,9 +24,10 @@ void SetFileLabel(const std::string& path, const std::string& label,
 
 // Labels `dir`, then every named pipe, device, directory and regular file
 // below it; symbolic links, sockets and entries of unknown type are never
-// followed. `dir` itself may be a link (the caller named it); below it the
-// walk goes through descriptors only (labels/label_tree.h), so entries
-// renamed or swapped meanwhile never lead it outside the tree. The first
+// followed. `dir` itself may be a link (the caller named it); below it every
+// name is taken relative to its folder's descriptor, never following a link
+// (labels/label_tree.h), so entries renamed or swapped meanwhile never lead
+// it outside the tree. The first
 // failure ends the call; labels already written stay.
 void SetDirLabelRecursive(const std::string& dir, const std::string& label,
                           HyxAccessInterfaceImpl& iface);

@@ -180,7 +180,11 @@ std::optional<LabelTreeDir> OpenLabelledSubdir(const LabelTreeDir& parent, const
 
 void SetTreeNodeLabel(const LabelTreeDir& parent, const char* name, const std::string& label,
                       HyxAccessInterfaceImpl& iface) {
-  SetFileLabelAt(parent.fd(), name, parent.ChildPath(name), label, iface);
+  // Most entries are files: their shown path is built in a buffer that each
+  // thread reuses rather than allocated per entry.
+  thread_local std::string shownPath;
+  shownPath.assign(parent.path()).append("/").append(name);
+  SetFileLabelAt(parent.fd(), name, shownPath, label, iface);
 }
 
 void SetOpenDirLabelRecursive(LabelTreeDir& dir, const std::string& label,
