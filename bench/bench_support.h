@@ -51,7 +51,8 @@ std::vector<PlannedDomain> PlanDomains(unsigned domains, unsigned rules);
 std::string PolicyFile(std::size_t bytes);             // one domain file
 std::string DomainDir(unsigned domains, unsigned rules);  // PlanDomains as files
 // A tree of dirs x files labelled with the initial label, and a fileLabels
-// directory mapping the whole tree ("<tree>/* <label>"). Returns the tree.
+// directory mapping the whole tree ("<tree>/* <label>"). Returns the tree,
+// after a sync.
 std::string LabelTree(unsigned dirs, unsigned files, std::string* mappingDir);
 
 // Points file descriptor 1 at /dev/null for its lifetime.

@@ -1,12 +1,20 @@
 // Labelling: LoadPolicyFileLabels with one recursive mapping against a plain
-// C walk (opendir/readdir) that calls setxattr on every entry.
+// C walk (opendir/readdir) that calls setxattr on every entry; on the largest
+// tree also the tools' walk with two workers and with progress shown, and
+// label verify against the same C walk calling getxattr.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "bench/bench_support.h"
+#include "cli/secpolicy/label_verify.h"
+#include "cli/secpolicy/label_walk.h"
+#include "cli/secpolicy/progress.h"
 #include "labels/file_labels.h"
 #include "platform/file_label_attr.h"
 #include "platform/hyx_access.h"
@@ -20,11 +28,24 @@ using HyxCtl::Security::HyxAccessInterfaceImpl;
 unsigned Dirs(unsigned multiplier) { return RunSizes().labelDirs * multiplier; }
 unsigned Entries(unsigned multiplier) { return Dirs(multiplier) * (RunSizes().filesPerDir + 1) + 1; }
 
-// Labels the same entry types as the library; returns the entries labelled.
-std::size_t Walk(char* path, std::size_t length, std::uint32_t id) {
-  if (setxattr(path, HyxCtl::Security::kFileLabelAttribute, &id, sizeof id, XATTR_REPLACE) != 0) {
+// Writes (or, reading, compares) the label of one path.
+void Touch(const char* path, std::uint32_t id, bool reading) {
+  if (reading) {
+    std::uint32_t current = 0;
+    if (getxattr(path, HyxCtl::Security::kFileLabelAttribute, &current, sizeof current) !=
+            sizeof current ||
+        current != id) {
+      std::fprintf(stderr, "%s: label differs\n", path);
+    }
+  } else if (setxattr(path, HyxCtl::Security::kFileLabelAttribute, &id, sizeof id,
+                      XATTR_REPLACE) != 0) {
     std::perror(path);
   }
+}
+
+// Labels the same entry types as the library; returns the entries labelled.
+std::size_t Walk(char* path, std::size_t length, std::uint32_t id, bool reading = false) {
+  Touch(path, id, reading);
   DIR* dir = opendir(path);
   if (dir == nullptr) return 1;
   std::size_t count = 1;
@@ -41,12 +62,9 @@ std::size_t Walk(char* path, std::size_t length, std::uint32_t id) {
     path[length] = '/';
     std::memcpy(path + length + 1, entry->d_name, name + 1);
     if (type == DT_DIR) {
-      count += Walk(path, length + 1 + name, id);
+      count += Walk(path, length + 1 + name, id, reading);
     } else {
-      if (setxattr(path, HyxCtl::Security::kFileLabelAttribute, &id, sizeof id, XATTR_REPLACE) !=
-          0) {
-        std::perror(path);
-      }
+      Touch(path, id, reading);
       ++count;
     }
     path[length] = '\0';
@@ -62,6 +80,74 @@ void Project(benchmark::State& state, unsigned multiplier) {
   for (auto _ : state) {
     HyxAccessInterfaceImpl iface;
     SecPolicy::LoadPolicyFileLabels(mappings, iface);
+  }
+  state.SetItemsProcessed(state.iterations() * Entries(multiplier));
+}
+
+// The tools' load-file-labels with the given walk settings.
+void ToolLoad(benchmark::State& state, unsigned multiplier, unsigned jobs, bool progress) {
+  std::string mappings;
+  LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
+  FreshState(1);
+  // The progress line goes where standard error goes: here, nowhere.
+  const int savedStderr = dup(2);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  dup2(null, 2);
+  close(null);
+  for (auto _ : state) {
+    HyxAccessInterfaceImpl iface;
+    std::optional<SecPolicyCli::Progress> shown;
+    if (progress) shown.emplace(jobs, true);
+    SecPolicyCli::WalkSettings settings;
+    settings.jobs = jobs;
+    settings.progress = shown ? &*shown : nullptr;
+    SecPolicy::LoadPolicyFileLabels(mappings, iface, [&](const SecPolicyCli::Mapping& mapping) {
+      SecPolicyCli::LabelTree(mapping.path, mapping.label, settings);
+    });
+  }
+  dup2(savedStderr, 2);
+  close(savedStderr);
+  state.SetItemsProcessed(state.iterations() * Entries(multiplier));
+}
+
+void Jobs2(benchmark::State& state, unsigned multiplier) { ToolLoad(state, multiplier, 2, false); }
+void ProgressOn(benchmark::State& state, unsigned multiplier) {
+  ToolLoad(state, multiplier, 1, true);
+}
+void ProgressOff(benchmark::State& state, unsigned multiplier) {
+  ToolLoad(state, multiplier, 1, false);
+}
+
+void Verify(benchmark::State& state, unsigned multiplier) {
+  std::string mappings;
+  LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
+  FreshState(1);
+  {
+    HyxAccessInterfaceImpl iface;
+    SecPolicy::LoadPolicyFileLabels(mappings, iface);
+  }
+  SecPolicyCli::VerifyOptions options;
+  options.mappingDir = mappings;
+  for (auto _ : state) {
+    if (SecPolicyCli::VerifyLabels(options) != 0) state.SkipWithError("labels differ");
+  }
+  state.SetItemsProcessed(state.iterations() * Entries(multiplier));
+}
+
+void VerifyBaseline(benchmark::State& state, unsigned multiplier) {
+  std::string mappings;
+  const std::string tree = LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
+  FreshState(1);
+  {
+    HyxAccessInterfaceImpl iface;
+    SecPolicy::LoadPolicyFileLabels(mappings, iface);
+  }
+  for (auto _ : state) {
+    HyxAccessInterfaceImpl iface;
+    const std::uint32_t id = iface.LookupLabel("systemFile", HYXACCESS_LABEL_OBJECT);
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s", tree.c_str());
+    benchmark::DoNotOptimize(Walk(path, tree.size(), id, true));
   }
   state.SetItemsProcessed(state.iterations() * Entries(multiplier));
 }
@@ -85,6 +171,11 @@ void Baseline(benchmark::State& state, unsigned multiplier) {
 
 void RegisterLabels() {
   for (unsigned m : kGrowth) RegisterSized("labelling", Project, Baseline, m);
+  // The tools' figures, on the largest tree only.
+  const unsigned largest = kGrowth[std::size(kGrowth) - 1];
+  RegisterSized("labelling_jobs2", Jobs2, Baseline, largest);
+  RegisterSized("labelling_progress", ProgressOn, ProgressOff, largest);
+  RegisterSized("label_verify", Verify, VerifyBaseline, largest);
 }
 
 }  // namespace Bench

@@ -117,7 +117,8 @@ void MapTardisk(const std::string& file, const std::string& tardiskName);
 void InitFileLabel(const std::string& path, bool recursive);
 
 // Dry run of file labelling: while on, HyxCtl::Security::WriteFileLabelAttr
-// records each write instead of making it (see label_attr.cc). Turning it on
+// and WriteFileLabelAttrAt record each write instead of making it (see
+// label_attr.cc). Turning it on
 // or off forgets what was recorded.
 struct RecordedLabelWrite {
   std::string path;                    // as the policy names the file
@@ -160,6 +161,11 @@ void CopyState(const std::string& from, const std::string& to);
 // of every domain; domains, objects and everything else stay. Journaled as
 // "ClearRules".
 void ClearRules();
+
+// Whether the directory-relative label calls may use the kernel's
+// setxattrat/getxattrat (on by default); off, they take the route of kernels
+// without them, so tests cover both.
+void UseXattrAtCalls(bool on);
 
 // Marks a label as invalid: GetInvalidLabels(type) names it until it is
 // removed and defined again.

@@ -1,12 +1,11 @@
 #include "labels/file_labels.h"
 
-#include <dirent.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
+#include "labels/label_tree.h"
 #include "platform/file_label_attr.h"
 #include "platform/host_ctl_exception.h"
 #include "policytext/error_texts.h"
@@ -20,17 +19,6 @@ using HyxCtl::Security::kFileLabelAttribute;
 using HyxCtl::Security::kFileLabelSize;
 
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-// Entry types a label can sit on. Links are left alone so a tree mapping
-// cannot relabel anything outside the tree.
-bool IsLabelledType(unsigned char type) {
-  return type == DT_FIFO || type == DT_CHR || type == DT_DIR || type == DT_BLK || type == DT_REG;
-}
 
 [[noreturn]] void ThrowLocated(const std::string& file, unsigned int line,
                                const std::string& cause) {
@@ -52,19 +40,8 @@ void SetFileLabel(const std::string& path, const std::string& label,
 
 void SetDirLabelRecursive(const std::string& dir, const std::string& label,
                           HyxAccessInterfaceImpl& iface) {
-  SetFileLabel(dir, label, iface);
-  // Each level holds one open directory, so a tree deeper than the
-  // descriptor limit fails here with its path rather than further down.
-  const DirHandle handle(opendir(dir.c_str()));
-  if (!handle) throw HostCtlException("Unable to open directory " + dir);
-  while (const dirent* entry = readdir(handle.get())) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (!IsLabelledType(entry->d_type)) continue;
-    const std::string child = dir + "/" + name;
-    SetFileLabel(child, label, iface);
-    if (entry->d_type == DT_DIR) SetDirLabelRecursive(child, label, iface);
-  }
+  LabelTreeDir top = OpenLabelledTop(dir, label, iface);
+  SetOpenDirLabelRecursive(top, label, iface);
 }
 
 std::string GetFileLabel(const std::string& path, HyxAccessInterfaceImpl& iface) {
@@ -107,15 +84,21 @@ void FileLabelPolicy::ParsePolicy(const std::string& path, HyxAccessInterfaceImp
 }
 
 void FileLabelPolicy::SetFileLabels(HyxAccessInterfaceImpl& iface) {
+  SetFileLabels([&iface](const FileLabel& mapping) {
+    if (mapping.recursive) {
+      SetDirLabelRecursive(mapping.path, mapping.label, iface);
+    } else {
+      SetFileLabel(mapping.path, mapping.label, iface);
+    }
+  });
+}
+
+void FileLabelPolicy::SetFileLabels(const Applier& apply) {
   bool failed = false;
   while (!fileLabels.empty()) {
     const FileLabel& mapping = fileLabels.front();
     try {
-      if (mapping.recursive) {
-        SetDirLabelRecursive(mapping.path, mapping.label, iface);
-      } else {
-        SetFileLabel(mapping.path, mapping.label, iface);
-      }
+      apply(mapping);
     } catch (const HostCtlException& failure) {
       ReportLabelSetError(mapping.line, mapping.file, failure.what());
       failed = true;
@@ -126,6 +109,11 @@ void FileLabelPolicy::SetFileLabels(HyxAccessInterfaceImpl& iface) {
 }
 
 void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+  LoadPolicyFileLabels(dir, iface, nullptr);
+}
+
+void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface,
+                          const FileLabelPolicy::Applier& apply) {
   PolicyFileList files;
   GetFileList(dir, files);
 
@@ -147,7 +135,11 @@ void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface)
   }
 
   try {
-    policy.SetFileLabels(iface);
+    if (apply) {
+      policy.SetFileLabels(apply);
+    } else {
+      policy.SetFileLabels(iface);
+    }
   } catch (const HostCtlException& failure) {
     SecpolicyError(failure.what());
     SecpolicyError("Error in setting some file labels.");

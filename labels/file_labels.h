@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "platform/hyx_access.h"
@@ -23,7 +24,11 @@ void SetFileLabel(const std::string& path, const std::string& label,
 
 // Labels `dir`, then every named pipe, device, directory and regular file
 // below it; symbolic links, sockets and entries of unknown type are never
-// followed. The first failure ends the call; labels already written stay.
+// followed. `dir` itself may be a link (the caller named it); below it every
+// name is taken relative to its folder's descriptor, never following a link
+// (labels/label_tree.h), so entries renamed or swapped meanwhile never lead
+// it outside the tree. The first
+// failure ends the call; labels already written stay.
 void SetDirLabelRecursive(const std::string& dir, const std::string& label,
                           HyxAccessInterfaceImpl& iface);
 
@@ -51,6 +56,12 @@ class FileLabelPolicy {
   // labels" if any failed.
   void SetFileLabels(HyxAccessInterfaceImpl& iface);
 
+  // Applies one mapping, throwing HostCtlException on failure as
+  // SetDirLabelRecursive and SetFileLabel do (which the overload above
+  // uses): callers that walk trees their own way pass their own.
+  using Applier = std::function<void(const FileLabel&)>;
+  void SetFileLabels(const Applier& apply);
+
   std::deque<FileLabel> fileLabels;
 };
 
@@ -58,5 +69,8 @@ class FileLabelPolicy {
 // after parse errors. Throws "Failure in file labels policy" when anything
 // failed; an unreadable directory passes the reader's exception.
 void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface);
+// The same, applying each mapping with `apply`.
+void LoadPolicyFileLabels(const std::string& dir, HyxAccessInterfaceImpl& iface,
+                          const FileLabelPolicy::Applier& apply);
 
 }  // namespace SecPolicy

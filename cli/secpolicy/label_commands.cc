@@ -1,17 +1,73 @@
 // Object and file-label commands.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/secpolicy/commands.h"
+#include "cli/secpolicy/label_verify.h"
+#include "cli/secpolicy/label_walk.h"
 #include "hostsim/admin.h"
 #include "labels/file_labels.h"
 #include "labels/object_policy.h"
+#include "load/special_domains.h"
 #include "platform/hyx_access.h"
 
 namespace SecPolicyCli {
 
 using HyxCtl::Security::HyxAccessInterfaceImpl;
+
+namespace {
+
+// --jobs, --exclude and --progress of the commands that walk trees.
+struct WalkFlags {
+  unsigned jobs = 1;
+  std::vector<std::string> exclude;
+  bool progress = isatty(STDERR_FILENO) == 1;
+
+  bool Plain() const { return jobs == 1 && exclude.empty() && !progress; }
+
+  // Settings for a walk, with the progress line shown while `shown` lives.
+  WalkSettings Settings(std::optional<Progress>& shown) const {
+    WalkSettings settings;
+    settings.jobs = JobCount(jobs);
+    for (const auto& path : exclude) settings.exclusions.Add(path);
+    if (progress) {
+      shown.emplace(settings.jobs, isatty(STDERR_FILENO) == 1);
+      settings.progress = &*shown;
+    }
+    return settings;
+  }
+};
+
+void AddWalkOptions(CLI::App* command, WalkFlags& flags) {
+  command->add_option("--jobs,-j", flags.jobs, "Workers sharing the walk (0: one per core)")
+      ->check(CLI::Range(0u, 1024u))
+      ->default_str("1");
+  command->add_option("--exclude", flags.exclude,
+                      "Leave out the file or folder PATH and everything below it (repeatable)")
+      ->type_name("PATH");
+  command->add_flag("--progress", flags.progress,
+                    "Show entries done, rate and folder on standard error (default when it is "
+                    "a terminal)");
+  command->add_flag_callback("--no-progress", [&flags] { flags.progress = false; },
+                             "Show no progress");
+}
+
+std::string DefaultMappingDir() {
+  return SecPolicy::DefaultPolicyDir + "/" + SecPolicy::FileLabelsDirName;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
 
 void AddLabelCommands(CLI::App& app, int& status) {
   auto objectsDir = std::make_shared<std::string>();
@@ -27,14 +83,24 @@ void AddLabelCommands(CLI::App& app, int& status) {
   });
 
   auto labelsDir = std::make_shared<std::string>();
+  auto loadFlags = std::make_shared<WalkFlags>();
   auto* loadLabels = app.add_subcommand(
       "load-file-labels", "Apply the file-label mappings of the files of DIR.");
   loadLabels->add_option("DIR", *labelsDir, "File-label policy directory")->required();
-  loadLabels->callback([&status, labelsDir] {
+  AddWalkOptions(loadLabels, *loadFlags);
+  loadLabels->callback([&status, labelsDir, loadFlags] {
     status = Run([&] {
       const HostSim::WriterLock writerLock;
       HyxAccessInterfaceImpl iface;
-      SecPolicy::LoadPolicyFileLabels(*labelsDir, iface);
+      if (loadFlags->Plain()) return SecPolicy::LoadPolicyFileLabels(*labelsDir, iface);
+      std::optional<Progress> progress;
+      const WalkSettings settings = loadFlags->Settings(progress);
+      SecPolicy::LoadPolicyFileLabels(*labelsDir, iface, [&](const Mapping& mapping) {
+        if (mapping.recursive) return LabelTree(mapping.path, mapping.label, settings);
+        if (settings.exclusions.ContainsPath(mapping.path)) return;
+        SecPolicy::SetFileLabel(mapping.path, mapping.label, iface);
+        if (progress) progress->Count(0);
+      });
     });
   });
 
@@ -63,6 +129,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
     std::string path;
     std::string label;
     bool recursive = false;
+    WalkFlags walk;
   };
   auto setArgs = std::make_shared<SetArgs>();
   auto* set = label->add_subcommand(
@@ -71,15 +138,74 @@ void AddLabelCommands(CLI::App& app, int& status) {
                 "Also label everything below the directory PATH (links are not followed)");
   set->add_option("PATH", setArgs->path, "File or directory")->required();
   set->add_option("LABEL", setArgs->label, "Object name")->required();
+  AddWalkOptions(set, setArgs->walk);
   set->callback([&status, setArgs] {
     status = Run([&] {
       HyxAccessInterfaceImpl iface;
-      if (setArgs->recursive) {
-        SecPolicy::SetDirLabelRecursive(setArgs->path, setArgs->label, iface);
-      } else {
-        SecPolicy::SetFileLabel(setArgs->path, setArgs->label, iface);
+      if (!setArgs->recursive) {
+        for (const auto& path : setArgs->walk.exclude) {
+          if (path == setArgs->path) return;
+        }
+        return SecPolicy::SetFileLabel(setArgs->path, setArgs->label, iface);
       }
+      if (setArgs->walk.Plain()) {
+        return SecPolicy::SetDirLabelRecursive(setArgs->path, setArgs->label, iface);
+      }
+      std::optional<Progress> progress;
+      LabelTree(setArgs->path, setArgs->label, setArgs->walk.Settings(progress));
     });
+  });
+
+  struct VerifyArgs {
+    VerifyOptions options;
+    std::vector<std::string> arguments;
+    WalkFlags walk;
+  };
+  auto verifyArgs = std::make_shared<VerifyArgs>();
+  auto* verify = label->add_subcommand(
+      "verify",
+      "Compare the labels on disk with the file-label mappings, for every mapped file or only "
+      "for each PATH, and change nothing.");
+  verify->add_flag("--json", verifyArgs->options.json,
+                   "Print the result as JSON");
+  verify->add_option("--mappings", verifyArgs->options.mappingDir,
+                     "File-label policy directory; every argument is then a PATH")
+      ->type_name("DIR");
+  verify->add_option("DIR|PATH", verifyArgs->arguments, "Mappings folder, or files to check");
+  AddWalkOptions(verify, verifyArgs->walk);
+  verify->callback([&status, verifyArgs] {
+    status = 1;
+    const int result = Run([&] {
+      VerifyOptions options = verifyArgs->options;
+      const auto& arguments = verifyArgs->arguments;
+      if (options.mappingDir.empty() && arguments.size() == 1 && IsDirectory(arguments[0])) {
+        options.mappingDir = arguments[0];
+      } else {
+        options.paths = arguments;
+      }
+      if (options.mappingDir.empty()) options.mappingDir = DefaultMappingDir();
+      std::optional<Progress> progress;
+      options.walk = verifyArgs->walk.Settings(progress);
+      status = VerifyLabels(options);
+    });
+    if (result != 0) status = result;
+  });
+
+  auto matchDir = std::make_shared<std::string>();
+  auto matchPaths = std::make_shared<std::vector<std::string>>();
+  auto* match = label->add_subcommand(
+      "match",
+      "Print the label each PATH gets from the file-label mappings and the line that gives it.");
+  match->add_option("--mappings", *matchDir,
+                    "File-label policy directory (default: the policy directory's fileLabels)")
+      ->type_name("DIR");
+  match->add_option("PATH", *matchPaths, "Files or folders")->required();
+  match->callback([&status, matchDir, matchPaths] {
+    status = 1;
+    const int result = Run([&] {
+      status = MatchLabels(matchDir->empty() ? DefaultMappingDir() : *matchDir, *matchPaths);
+    });
+    if (result != 0) status = result;
   });
 }
 

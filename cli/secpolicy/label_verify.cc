@@ -1,0 +1,367 @@
+#include "cli/secpolicy/label_verify.h"
+
+#include <fcntl.h>
+#include <libgen.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "platform/host_ctl_exception.h"
+#include "policytext/messages.h"
+#include "policytext/policy_file_reader.h"
+
+namespace SecPolicyCli {
+
+using HostCtl::Lib::HostCtlException;
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void ThrowErrno(const std::string& what, const std::string& path) {
+  throw HostCtlException(what + path + ": " + std::strerror(errno));
+}
+
+bool CarriesLabel(const struct stat& info) {
+  return S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) || S_ISFIFO(info.st_mode) ||
+         S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode);
+}
+
+// The folders a walk from above passes on its way down to the object `path`
+// names (following links in `path`, as a mapping's own name is followed),
+// nearest first: the real parents, as ".." leads up.
+std::vector<std::pair<dev_t, ino_t>> Ancestors(const std::string& path, const struct stat& info) {
+  std::vector<std::pair<dev_t, ino_t>> chain;
+  int first = -1;
+  if (S_ISDIR(info.st_mode)) {
+    const Fd self(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (self.get() < 0) ThrowErrno("Unable to examine ", path);
+    first = openat(self.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  } else {
+    const std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr),
+                                                           &std::free);
+    if (!real) ThrowErrno("Unable to examine ", path);
+    first = open(dirname(real.get()), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (first < 0) ThrowErrno("Unable to examine ", path);
+  auto current = std::make_unique<Fd>(first);
+  for (;;) {
+    struct stat here {};
+    if (fstat(current->get(), &here) != 0) ThrowErrno("Unable to examine ", path);
+    if (!chain.empty() && chain.back() == std::pair{here.st_dev, here.st_ino}) break;  // the root
+    chain.emplace_back(here.st_dev, here.st_ino);
+    auto up = std::make_unique<Fd>(openat(current->get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (up->get() < 0) ThrowErrno("Unable to examine ", path);
+    current = std::move(up);
+  }
+  return chain;
+}
+
+struct Difference {
+  std::string path;
+  std::optional<std::uint32_t> current;
+  std::string wanted;
+};
+
+struct Tally {
+  std::vector<Difference> differences;
+  std::uint64_t matched = 0;
+};
+
+// Reads the label of every entry of one recursive mapping that no later
+// mapping writes.
+class Checker : public TreeVisitor {
+ public:
+  Checker(const MappingSet& set, std::size_t index, std::uint32_t wanted,
+          const WalkSettings& settings)
+      : set_(set), index_(index), wanted_(wanted), settings_(settings),
+        laterWrites_(set.AnyLaterWrite(index)), tallies_(std::max(settings.jobs, 1u)) {}
+
+  void Node(unsigned worker, const LabelTreeDir& parent, const char* name) override {
+    // The listing said file, pipe or device. Its identity is asked only when
+    // a later mapping may write it; a name swapped for a link since is read
+    // as the link itself, never followed.
+    if (laterWrites_ && !StillChecked(parent, name)) return;
+    Check(worker, parent, name);
+  }
+
+  std::optional<LabelTreeDir> Subdir(unsigned worker, const LabelTreeDir& parent,
+                                     const char* name) override {
+    std::optional<LabelTreeDir> sub = parent.OpenChild(name);
+    if (!sub) {
+      if (errno != ENOTDIR && errno != ELOOP) {
+        throw HostCtlException("Unable to open directory " + parent.ChildPath(name));
+      }
+      if (StillChecked(parent, name)) Check(worker, parent, name);  // no longer a directory
+      return std::nullopt;
+    }
+    struct stat info {};
+    if (fstat(sub->fd(), &info) != 0) ThrowErrno("Unable to get file label for file ", sub->path());
+    if (settings_.exclusions.Contains(info) || set_.LaterWalks(index_, info)) return std::nullopt;
+    if (!set_.LaterWrites(index_, info)) Check(worker, *sub, "");
+    return sub;
+  }
+
+  void AddTo(Tally& total) {
+    for (Tally& tally : tallies_) {
+      total.matched += tally.matched;
+      std::move(tally.differences.begin(), tally.differences.end(),
+                std::back_inserter(total.differences));
+    }
+  }
+
+ private:
+  // Whether the entry `name` of `parent` carries a label that this mapping
+  // gives: not a link or socket, and no later mapping writes it.
+  bool StillChecked(const LabelTreeDir& parent, const char* name) const {
+    struct stat info {};
+    if (fstatat(parent.fd(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      ThrowErrno("Unable to get file label for file ", parent.ChildPath(name));
+    }
+    return CarriesLabel(info) && !set_.LaterWrites(index_, info);
+  }
+
+  // Reads the entry `name` of `dir` ("" for `dir` itself) and counts it.
+  void Check(unsigned worker, const LabelTreeDir& dir, const char* name) {
+    const std::optional<std::uint32_t> current = SecPolicy::GetFileLabelIdAt(dir, name);
+    Tally& tally = tallies_[worker];
+    if (current == wanted_) {
+      ++tally.matched;
+    } else {
+      tally.differences.push_back(
+          {*name == '\0' ? dir.path() : dir.ChildPath(name), current, set_.mappings()[index_].label});
+    }
+  }
+
+  const MappingSet& set_;
+  const std::size_t index_;
+  const std::uint32_t wanted_;
+  const WalkSettings& settings_;
+  const bool laterWrites_;
+  std::vector<Tally> tallies_;
+};
+
+std::uint32_t WantedId(const Mapping& mapping, HyxAccessInterfaceImpl& iface) {
+  const std::uint32_t id = iface.LookupLabel(mapping.label, HYXACCESS_LABEL_OBJECT);
+  if (id == 1) {
+    throw HostCtlException("Invalid label (" + mapping.label + ") for file " + mapping.path);
+  }
+  return id;
+}
+
+// Reads the label of the object `path` names, following links as a write
+// by name does.
+void CheckByName(const std::string& path, const std::string& label, std::uint32_t wanted,
+                 Tally& tally) {
+  const std::optional<std::uint32_t> current = SecPolicy::GetFileLabelIdByName(path);
+  if (current == wanted) {
+    ++tally.matched;
+  } else {
+    tally.differences.push_back({path, current, label});
+  }
+}
+
+void VerifyMapping(const MappingSet& set, std::size_t index, const WalkSettings& settings,
+                   HyxAccessInterfaceImpl& iface, Tally& tally) {
+  const Mapping& mapping = set.mappings()[index];
+  const std::uint32_t wanted = WantedId(mapping, iface);
+  if (settings.exclusions.ContainsPath(mapping.path)) return;
+  const std::optional<std::size_t> winner = set.Match(mapping.path);
+  if (winner == index) CheckByName(mapping.path, mapping.label, wanted, tally);
+  if (!mapping.recursive) return;
+  struct stat info {};
+  if (stat(mapping.path.c_str(), &info) != 0) ThrowErrno("Unable to examine ", mapping.path);
+  if (set.LaterWalks(index, info)) return;
+  for (const auto& above : Ancestors(mapping.path, info)) {
+    struct stat up {};
+    up.st_dev = above.first;
+    up.st_ino = above.second;
+    if (set.LaterWalks(index, up)) return;
+  }
+  std::optional<LabelTreeDir> top = LabelTreeDir::OpenTop(mapping.path);
+  if (!top) throw HostCtlException("Unable to open directory " + mapping.path);
+  if (settings.progress != nullptr) settings.progress->Count(0);
+  Checker checker(set, index, wanted, settings);
+  try {
+    WalkTree(std::move(*top), checker, settings);
+  } catch (...) {
+    checker.AddTo(tally);
+    throw;
+  }
+  checker.AddTo(tally);
+}
+
+std::string LabelName(std::optional<std::uint32_t> id, HyxAccessInterfaceImpl& iface,
+                      std::map<std::uint32_t, std::string>& names) {
+  if (!id) return "(none)";
+  auto [entry, fresh] = names.try_emplace(*id);
+  if (fresh) {
+    try {
+      entry->second = iface.GetLabel(*id, HYXACCESS_LABEL_OBJECT);
+    } catch (const HostCtlException&) {
+      entry->second = "(unknown id " + std::to_string(*id) + ")";
+    }
+  }
+  return entry->second;
+}
+
+}  // namespace
+
+bool MappingSet::Load(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+  SecPolicy::PolicyFileList files;
+  SecPolicy::GetFileList(dir, files);
+  SecPolicy::FileLabelPolicy policy;
+  bool parsed = true;
+  for (const auto& [path, name] : files) {
+    try {
+      policy.ParsePolicy(path, iface);
+    } catch (const HostCtlException& failure) {
+      SecPolicy::SecpolicyError("Error parsing file " + path);
+      SecPolicy::SecpolicyError(failure.what());
+      parsed = false;
+    }
+  }
+  mappings_.assign(policy.fileLabels.begin(), policy.fileLabels.end());
+  for (std::size_t index = 0; index < mappings_.size(); ++index) {
+    struct stat info {};
+    if (stat(mappings_[index].path.c_str(), &info) != 0) {
+      named_.emplace_back();
+      continue;
+    }
+    const Identity id{info.st_dev, info.st_ino};
+    named_.emplace_back(id);
+    lastWrite_[id] = index;
+    if (mappings_[index].recursive && S_ISDIR(info.st_mode)) lastWalk_[id] = index;
+  }
+  return parsed;
+}
+
+std::optional<std::size_t> MappingSet::Match(const std::string& path) const {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) ThrowErrno("Unable to examine ", path);
+  std::optional<std::size_t> best;
+  const auto consider = [&best](const std::map<Identity, std::size_t>& last, const Identity& id) {
+    const auto found = last.find(id);
+    if (found != last.end() && (!best || found->second > *best)) best = found->second;
+  };
+  consider(lastWrite_, {info.st_dev, info.st_ino});
+  if (CarriesLabel(info) && !lastWalk_.empty()) {
+    for (const auto& above : Ancestors(path, info)) consider(lastWalk_, above);
+  }
+  return best;
+}
+
+bool MappingSet::LaterWrites(std::size_t index, const struct stat& info) const {
+  const auto found = lastWrite_.find({info.st_dev, info.st_ino});
+  return found != lastWrite_.end() && found->second > index;
+}
+
+bool MappingSet::AnyLaterWrite(std::size_t index) const {
+  return std::any_of(lastWrite_.begin(), lastWrite_.end(),
+                     [index](const auto& write) { return write.second > index; });
+}
+
+bool MappingSet::LaterWalks(std::size_t index, const struct stat& info) const {
+  const auto found = lastWalk_.find({info.st_dev, info.st_ino});
+  return found != lastWalk_.end() && found->second > index;
+}
+
+int VerifyLabels(const VerifyOptions& options) {
+  HyxAccessInterfaceImpl iface;
+  MappingSet set;
+  bool ok = set.Load(options.mappingDir, iface);
+  Tally tally;
+  if (options.paths.empty()) {
+    for (std::size_t index = 0; index < set.mappings().size(); ++index) {
+      const Mapping& mapping = set.mappings()[index];
+      try {
+        VerifyMapping(set, index, options.walk, iface, tally);
+      } catch (const HostCtlException& failure) {
+        SecPolicy::SecpolicyError(mapping.file + ":" + std::to_string(mapping.line) + " : " +
+                                  failure.what());
+        ok = false;
+      }
+    }
+  } else {
+    for (const std::string& path : options.paths) {
+      try {
+        const std::optional<std::size_t> winner = set.Match(path);
+        if (!winner) throw HostCtlException("No file-label mapping covers " + path);
+        const Mapping& mapping = set.mappings()[*winner];
+        CheckByName(path, mapping.label, WantedId(mapping, iface), tally);
+      } catch (const HostCtlException& failure) {
+        SecPolicy::SecpolicyError(failure.what());
+        ok = false;
+      }
+    }
+  }
+
+  std::sort(tally.differences.begin(), tally.differences.end(),
+            [](const Difference& a, const Difference& b) { return a.path < b.path; });
+  std::map<std::uint32_t, std::string> names;
+  if (options.json) {
+    nlohmann::ordered_json differences = nlohmann::ordered_json::array();
+    for (const Difference& d : tally.differences) {
+      differences.push_back({{"path", EscapeText(d.path)},
+                             {"current", d.current ? nlohmann::ordered_json(EscapeText(LabelName(
+                                                         d.current, iface, names)))
+                                                   : nlohmann::ordered_json(nullptr)},
+                             {"wanted", EscapeText(d.wanted)}});
+    }
+    const nlohmann::ordered_json report{{"matched", tally.matched}, {"differences", differences}};
+    std::cout << report.dump() << '\n';
+  } else {
+    for (const Difference& d : tally.differences) {
+      std::cout << EscapeText(d.path) << ": " << EscapeText(LabelName(d.current, iface, names))
+                << " -> " << EscapeText(d.wanted) << '\n';
+    }
+  }
+  std::cout.flush();
+  return ok && tally.differences.empty() ? 0 : 1;
+}
+
+int MatchLabels(const std::string& mappingDir, const std::vector<std::string>& paths) {
+  HyxAccessInterfaceImpl iface;
+  MappingSet set;
+  bool ok = set.Load(mappingDir, iface);
+  for (const std::string& path : paths) {
+    try {
+      const std::optional<std::size_t> winner = set.Match(path);
+      if (!winner) {
+        std::cout << EscapeText(path) << ": (none)\n";
+        ok = false;
+        continue;
+      }
+      const Mapping& mapping = set.mappings()[*winner];
+      std::cout << EscapeText(path) << ": " << EscapeText(mapping.label) << ' '
+                << EscapeText(mapping.file) << ':' << mapping.line << '\n';
+    } catch (const HostCtlException& failure) {
+      std::cout.flush();
+      SecPolicy::SecpolicyError(failure.what());
+      ok = false;
+    }
+  }
+  std::cout.flush();
+  return ok ? 0 : 1;
+}
+
+}  // namespace SecPolicyCli

@@ -1,0 +1,153 @@
+#include "cli/secpolicy/progress.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <streambuf>
+
+namespace SecPolicyCli {
+
+// Collects what is written to std::cerr and hands it on a line at a time.
+class Progress::LineBuffer : public std::streambuf {
+ public:
+  explicit LineBuffer(Progress& owner) : owner_(owner) {}
+  ~LineBuffer() override {
+    if (!pending_.empty()) owner_.WriteLine(pending_);
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) Take(static_cast<char>(c));
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    for (std::streamsize i = 0; i < count; ++i) Take(text[i]);
+    return count;
+  }
+
+ private:
+  void Take(char c) {
+    pending_ += c;
+    if (c == '\n') {
+      owner_.WriteLine(pending_);
+      pending_.clear();
+    }
+  }
+  Progress& owner_;
+  std::string pending_;
+};
+
+namespace {
+
+void WriteAll(const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(STDERR_FILENO, text.data() + done, text.size() - done);
+    if (n <= 0) return;  // nothing better to do with a broken standard error
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+Progress::Progress(unsigned workers, bool terminal)
+    : terminal_(terminal), start_(std::chrono::steady_clock::now()), counters_(workers) {
+  std::cerr.flush();
+  buffer_ = std::make_unique<LineBuffer>(*this);
+  savedBuffer_ = std::cerr.rdbuf(buffer_.get());
+  reporter_ = std::thread([this] {
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
+      lock.unlock();
+      Report();
+      lock.lock();
+    }
+  });
+}
+
+Progress::~Progress() {
+  {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  reporter_.join();
+  std::cerr.rdbuf(savedBuffer_);
+  buffer_.reset();
+  if (drawn_) WriteAll("\r\x1b[K");
+}
+
+void Progress::SetFolder(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  folder_ = path;
+}
+
+std::string Progress::Line(std::uint64_t entries, double seconds, const std::string& folder) {
+  const auto rate = static_cast<std::uint64_t>(seconds > 0 ? static_cast<double>(entries) / seconds : 0);
+  return std::to_string(entries) + " entries, " + std::to_string(rate) + "/s, " +
+         EscapeText(folder);
+}
+
+void Progress::Report() {
+  std::uint64_t entries = 0;
+  for (const auto& counter : counters_) entries += counter.value.load(std::memory_order_relaxed);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+  const std::lock_guard lock(mutex_);
+  const std::string line = Line(entries, elapsed.count(), folder_);
+  if (terminal_) {
+    WriteAll("\r" + line + "\x1b[K");
+    drawn_ = true;
+  } else {
+    WriteAll(line + "\n");
+  }
+}
+
+void Progress::WriteLine(const std::string& line) {
+  const std::lock_guard lock(mutex_);
+  WriteAll(drawn_ ? "\r\x1b[K" + line : line);
+  drawn_ = false;
+}
+
+std::string EscapeText(const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  const auto hex = [&shown](unsigned char byte) {
+    char code[5];
+    std::snprintf(code, sizeof code, "\\x%02x", byte);
+    shown += code;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\\') {
+      shown += "\\\\";
+    } else if (byte == '\n') {
+      shown += "\\n";
+    } else if (byte == '\t') {
+      shown += "\\t";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      hex(byte);
+    } else if (byte >= 0x80) {
+      // A well-formed UTF-8 sequence passes whole; any other byte is escaped.
+      const std::size_t length = byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc2 ? 2 : 0;
+      bool whole = length > 0 && byte <= 0xf4 && i + length <= text.size();
+      for (std::size_t k = 1; whole && k < length; ++k) {
+        whole = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
+      }
+      // C1 controls (U+0080 to U+009F) act on terminals as escapes do.
+      if (whole && byte == 0xc2) whole = static_cast<unsigned char>(text[i + 1]) >= 0xa0;
+      if (whole) {
+        shown.append(text, i, length);
+        i += length;
+        continue;
+      }
+      hex(byte);
+    } else {
+      shown += static_cast<char>(byte);
+    }
+    ++i;
+  }
+  return shown;
+}
+
+}  // namespace SecPolicyCli
