@@ -11,8 +11,8 @@
 #include <map>
 #include <stdexcept>
 
-#include "hostsim/admin.h"
-#include "hostsim/profile.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/hostsim/profile.h"
 
 namespace Bench {
 

@@ -8,12 +8,12 @@
 #include <variant>
 
 #include "bench/bench_support.h"
-#include "domains/domain_display.h"
-#include "domains/domain_loading.h"
-#include "labels/object_policy.h"
-#include "platform/hyx_access.h"
-#include "platform/kernel_gate.h"
-#include "platform/kernel_records.h"
+#include "secpolicy/domains/domain_display.h"
+#include "secpolicy/domains/domain_loading.h"
+#include "secpolicy/labels/object_policy.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/platform/kernel_gate.h"
+#include "secpolicy/platform/kernel_records.h"
 
 namespace Bench {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "bench/bench_support.h"
-#include "kernelcalls/file_policy_calls.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/kernelcalls/file_policy_calls.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace Bench {
 

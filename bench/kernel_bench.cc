@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "bench/bench_support.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace Bench {
 

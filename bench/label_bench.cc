@@ -15,9 +15,9 @@
 #include "cli/secpolicy/label_verify.h"
 #include "cli/secpolicy/label_walk.h"
 #include "cli/secpolicy/progress.h"
-#include "labels/file_labels.h"
-#include "platform/file_label_attr.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/platform/file_label_attr.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace Bench {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "bench/bench_support.h"
-#include "hostsim/admin.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 int main(int argc, char** argv) {
   // Freed memory stays with the process, so that every iteration of a

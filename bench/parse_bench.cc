@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "bench/bench_support.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace Bench {
 

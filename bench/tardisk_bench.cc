@@ -10,9 +10,9 @@
 #include <set>
 
 #include "bench/bench_support.h"
-#include "hostsim/admin.h"
-#include "tardisks/tardisk_discovery.h"
-#include "tardisks/tardisk_policy.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/tardisks/tardisk_discovery.h"
+#include "secpolicy/tardisks/tardisk_policy.h"
 
 namespace Bench {
 

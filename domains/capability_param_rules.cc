@@ -1,7 +1,7 @@
-#include "domains/capability_param_rules.h"
+#include "secpolicy/domains/capability_param_rules.h"
 
-#include "domains/rule_set_impl.h"
-#include "policytext/messages.h"
+#include "secpolicy/domains/rule_set_impl.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

@@ -1,14 +1,14 @@
-#include "domains/check_access_template.h"
+#include "secpolicy/domains/check_access_template.h"
 
 #include <cctype>
 #include <list>
 #include <memory>
 #include <string>
 
-#include "platform/advanced_options.h"
-#include "platform/config_store.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
+#include "secpolicy/platform/advanced_options.h"
+#include "secpolicy/platform/config_store.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

@@ -2,7 +2,7 @@
 // levels.
 #pragma once
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy {
 

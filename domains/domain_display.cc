@@ -1,11 +1,11 @@
-#include "domains/domain_display.h"
+#include "secpolicy/domains/domain_display.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-#include "domains/domain_policy.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
+#include "secpolicy/domains/domain_policy.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

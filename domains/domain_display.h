@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy {
 

@@ -1,13 +1,13 @@
-#include "domains/domain_loading.h"
+#include "secpolicy/domains/domain_loading.h"
 
 #include <memory>
 #include <vector>
 
-#include "domains/domain_policy.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/host_files.h"
-#include "policytext/messages.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/domains/domain_policy.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_files.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 

@@ -1,15 +1,15 @@
-#include "domains/domain_policy.h"
+#include "secpolicy/domains/domain_policy.h"
 
 #include <iostream>
 
-#include "domains/capability_param_rules.h"
-#include "domains/file_path_access_rules.h"
-#include "domains/object_socket_rules.h"
-#include "domains/syscall_capability_rules.h"
-#include "domains/transition_creation_rules.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/error_texts.h"
-#include "policytext/messages.h"
+#include "secpolicy/domains/capability_param_rules.h"
+#include "secpolicy/domains/file_path_access_rules.h"
+#include "secpolicy/domains/object_socket_rules.h"
+#include "secpolicy/domains/syscall_capability_rules.h"
+#include "secpolicy/domains/transition_creation_rules.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/error_texts.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

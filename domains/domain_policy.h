@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "domains/policy_rules.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/domains/policy_rules.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 

@@ -1,13 +1,13 @@
-#include "domains/file_path_access_rules.h"
+#include "secpolicy/domains/file_path_access_rules.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "domains/rule_set_impl.h"
-#include "kernelcalls/file_policy_calls.h"
-#include "platform/kernel_gate.h"
-#include "platform/kernel_records.h"
-#include "policytext/messages.h"
+#include "secpolicy/domains/rule_set_impl.h"
+#include "secpolicy/kernelcalls/file_policy_calls.h"
+#include "secpolicy/platform/kernel_gate.h"
+#include "secpolicy/platform/kernel_records.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

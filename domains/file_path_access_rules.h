@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "domains/rule_set.h"
+#include "secpolicy/domains/rule_set.h"
 
 namespace SecPolicy {
 

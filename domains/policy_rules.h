@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/hyx_access.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 

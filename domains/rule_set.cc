@@ -1,6 +1,6 @@
-#include "domains/rule_set.h"
+#include "secpolicy/domains/rule_set.h"
 
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "domains/policy_rules.h"
+#include "secpolicy/domains/policy_rules.h"
 
 namespace SecPolicy {
 

@@ -4,9 +4,9 @@
 
 #include <iostream>
 
-#include "domains/rule_set.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/error_texts.h"
+#include "secpolicy/domains/rule_set.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/error_texts.h"
 
 namespace SecPolicy {
 

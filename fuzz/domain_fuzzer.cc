@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "domains/domain_policy.h"
+#include "secpolicy/domains/domain_policy.h"
 #include "fuzz/fuzz_host.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/hyx_access.h"
 
 using HostCtl::Lib::HostCtlException;
 

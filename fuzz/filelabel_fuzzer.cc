@@ -12,10 +12,10 @@
 #include <string>
 
 #include "fuzz/fuzz_host.h"
-#include "hostsim/admin.h"
-#include "labels/file_labels.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/hyx_access.h"
 
 using HostCtl::Lib::HostCtlException;
 

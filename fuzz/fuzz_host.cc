@@ -8,8 +8,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "hostsim/admin.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace Fuzz {
 

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "fuzz/fuzz_host.h"
-#include "labels/object_policy.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/labels/object_policy.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/hyx_access.h"
 
 using HostCtl::Lib::HostCtlException;
 

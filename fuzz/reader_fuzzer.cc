@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fuzz/fuzz_host.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "fuzz/fuzz_host.h"
-#include "hostsim/admin.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
-#include "tardisks/tardisk_exception_rules.h"
-#include "tardisks/tardisk_policy.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/tardisks/tardisk_exception_rules.h"
+#include "secpolicy/tardisks/tardisk_policy.h"
 
 using HostCtl::Lib::HostCtlException;
 

@@ -43,9 +43,9 @@
 // matched against its string arguments and its numbers in decimal.
 #include <algorithm>
 
-#include "hostsim/kernel_state.h"
-#include "hostsim/state.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/hostsim/kernel_state.h"
+#include "secpolicy/hostsim/state.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace HyxCtl::Security {
 

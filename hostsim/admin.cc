@@ -23,10 +23,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "hostsim/admin.h"
-#include "hostsim/kernel_state.h"
-#include "hostsim/state.h"
-#include "platform/file_label_attr.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/hostsim/kernel_state.h"
+#include "secpolicy/hostsim/state.h"
+#include "secpolicy/platform/file_label_attr.h"
 
 namespace HostSim {
 

@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/hyx_access.h"
-#include "platform/kernel_gate.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/platform/kernel_gate.h"
 
 namespace HostSim {
 

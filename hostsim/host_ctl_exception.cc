@@ -1,4 +1,4 @@
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostCtl::Lib {
 

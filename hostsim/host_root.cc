@@ -23,8 +23,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim {
 

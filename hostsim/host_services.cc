@@ -30,13 +30,13 @@
 #include <map>
 #include <utility>
 
-#include "hostsim/admin.h"
-#include "hostsim/state.h"
-#include "platform/advanced_options.h"
-#include "platform/config_store.h"
-#include "platform/host_files.h"
-#include "platform/host_system.h"
-#include "platform/sysinfo.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/hostsim/state.h"
+#include "secpolicy/platform/advanced_options.h"
+#include "secpolicy/platform/config_store.h"
+#include "secpolicy/platform/host_files.h"
+#include "secpolicy/platform/host_system.h"
+#include "secpolicy/platform/sysinfo.h"
 
 using HostCtl::Lib::HostCtlException;
 using HostSim::State::Txn;

@@ -54,9 +54,9 @@
 #include <memory>
 #include <mutex>
 
-#include "hostsim/admin.h"
-#include "hostsim/kernel_state.h"
-#include "platform/kernel_records.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/hostsim/kernel_state.h"
+#include "secpolicy/platform/kernel_records.h"
 
 namespace HostSim {
 

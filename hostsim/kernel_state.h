@@ -23,8 +23,8 @@
 #include <optional>
 #include <string>
 
-#include "hostsim/state.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/hostsim/state.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim::Kernel {
 

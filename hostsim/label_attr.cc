@@ -24,8 +24,8 @@
 #include <map>
 #include <mutex>
 
-#include "hostsim/admin.h"
-#include "platform/file_label_attr.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/file_label_attr.h"
 
 namespace HostSim {
 namespace {

@@ -1,11 +1,11 @@
 // Host profile parsing: every structural fault becomes one clear message, so
 // a hand-written profile never crashes the simulated host.
-#include "hostsim/profile.h"
+#include "secpolicy/hostsim/profile.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim {
 

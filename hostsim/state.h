@@ -85,8 +85,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "hostsim/profile.h"
-#include "platform/kernel_gate.h"
+#include "secpolicy/hostsim/profile.h"
+#include "secpolicy/platform/kernel_gate.h"
 
 namespace HostSim::State {
 

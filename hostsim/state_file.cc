@@ -1,5 +1,5 @@
 // State file checks (decisions in state.h).
-#include "hostsim/state_file.h"
+#include "secpolicy/hostsim/state_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim::StateFile {
 

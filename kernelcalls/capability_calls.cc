@@ -1,6 +1,6 @@
-#include "kernelcalls/capability_calls.h"
+#include "secpolicy/kernelcalls/capability_calls.h"
 
-#include "kernelcalls/kernel_call.h"
+#include "secpolicy/kernelcalls/kernel_call.h"
 
 namespace SecPolicy {
 

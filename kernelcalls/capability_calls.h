@@ -1,7 +1,7 @@
 // Runtime calls on a domain's capability and parameter-check rules.
 #pragma once
 
-#include "platform/kernel_records.h"
+#include "secpolicy/platform/kernel_records.h"
 
 namespace SecPolicy {
 

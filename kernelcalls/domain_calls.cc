@@ -1,8 +1,8 @@
-#include "kernelcalls/domain_calls.h"
+#include "secpolicy/kernelcalls/domain_calls.h"
 
 #include <cstring>
 
-#include "kernelcalls/kernel_call.h"
+#include "secpolicy/kernelcalls/kernel_call.h"
 
 namespace SecPolicy {
 

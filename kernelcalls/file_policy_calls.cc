@@ -1,7 +1,7 @@
-#include "kernelcalls/file_policy_calls.h"
+#include "secpolicy/kernelcalls/file_policy_calls.h"
 
-#include "kernelcalls/kernel_call.h"
-#include "policytext/retry_exception.h"
+#include "secpolicy/kernelcalls/kernel_call.h"
+#include "secpolicy/policytext/retry_exception.h"
 
 namespace SecPolicy {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/kernel_records.h"
+#include "secpolicy/platform/kernel_records.h"
 
 namespace SecPolicy {
 

@@ -1,9 +1,9 @@
-#include "kernelcalls/kernel_call.h"
+#include "secpolicy/kernelcalls/kernel_call.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "platform/kernel_gate.h"
+#include "secpolicy/platform/kernel_gate.h"
 
 namespace SecPolicy::KernelCall {
 

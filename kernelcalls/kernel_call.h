@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 #define SECPOLICY_KCALL_INTERNAL __attribute__((visibility("hidden")))
 

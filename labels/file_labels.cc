@@ -1,16 +1,16 @@
-#include "labels/file_labels.h"
+#include "secpolicy/labels/file_labels.h"
 
 #include <sys/xattr.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "labels/label_tree.h"
-#include "platform/file_label_attr.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/error_texts.h"
-#include "policytext/messages.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/labels/label_tree.h"
+#include "secpolicy/platform/file_label_attr.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/error_texts.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 

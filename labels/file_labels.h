@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy {
 

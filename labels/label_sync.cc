@@ -1,8 +1,8 @@
-#include "labels/label_sync.h"
+#include "secpolicy/labels/label_sync.h"
 
 #include <algorithm>
 
-#include "policytext/messages.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

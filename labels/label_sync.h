@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy {
 

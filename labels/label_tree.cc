@@ -1,4 +1,4 @@
-#include "labels/label_tree.h"
+#include "secpolicy/labels/label_tree.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "labels/file_labels.h"
-#include "platform/file_label_attr.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/platform/file_label_attr.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicy {
 

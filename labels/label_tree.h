@@ -19,7 +19,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy {
 

@@ -1,11 +1,11 @@
-#include "labels/object_policy.h"
+#include "secpolicy/labels/object_policy.h"
 
 #include <iostream>
 
-#include "labels/label_sync.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/labels/label_sync.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 

@@ -1,17 +1,17 @@
-#include "load/policy_load.h"
+#include "secpolicy/load/policy_load.h"
 
 #include <functional>
 
-#include "domains/check_access_template.h"
-#include "domains/domain_display.h"
-#include "domains/domain_loading.h"
-#include "labels/file_labels.h"
-#include "labels/object_policy.h"
-#include "load/special_domains.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
-#include "policytext/messages.h"
-#include "tardisks/default_tardisk_policy.h"
+#include "secpolicy/domains/check_access_template.h"
+#include "secpolicy/domains/domain_display.h"
+#include "secpolicy/domains/domain_loading.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/labels/object_policy.h"
+#include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/tardisks/default_tardisk_policy.h"
 
 namespace SecPolicy {
 

@@ -1,7 +1,7 @@
-#include "load/special_domains.h"
+#include "secpolicy/load/special_domains.h"
 
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/hyx_access.h"
-#include "policytext/visibility.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/visibility.h"
 
 namespace SecPolicy {
 

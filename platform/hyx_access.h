@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 enum HyxAccess_KeywordType : std::uint32_t {
   HYXACCESS_KEYWORD_OBJECT = 1,

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "policytext/visibility.h"
+#include "secpolicy/policytext/visibility.h"
 
 namespace SecPolicy {
 

@@ -1,13 +1,13 @@
-#include "policytext/messages.h"
+#include "secpolicy/policytext/messages.h"
 
 #include <syslog.h>
 
 #include <algorithm>
 #include <iostream>
 
-#include "platform/host_ctl_exception.h"
-#include "platform/host_system.h"
-#include "policytext/error_texts.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_system.h"
+#include "secpolicy/policytext/error_texts.h"
 
 namespace SecPolicy {
 

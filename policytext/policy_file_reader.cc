@@ -1,4 +1,4 @@
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 #include <dirent.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicy {
 

@@ -1,4 +1,4 @@
-#include "policytext/retry_exception.h"
+#include "secpolicy/policytext/retry_exception.h"
 
 namespace SecPolicy {
 

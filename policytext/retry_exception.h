@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicy {
 

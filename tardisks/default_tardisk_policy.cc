@@ -1,14 +1,14 @@
-#include "tardisks/default_tardisk_policy.h"
+#include "secpolicy/tardisks/default_tardisk_policy.h"
 
 #include <iostream>
 #include <vector>
 
-#include "labels/file_labels.h"
-#include "load/special_domains.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
-#include "tardisks/tardisk_discovery.h"
-#include "tardisks/tardisk_exception_rules.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/tardisks/tardisk_discovery.h"
+#include "secpolicy/tardisks/tardisk_exception_rules.h"
 
 namespace SecPolicy {
 

@@ -5,7 +5,7 @@
 #include <list>
 #include <string>
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy {
 

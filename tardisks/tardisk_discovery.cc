@@ -1,12 +1,12 @@
-#include "tardisks/tardisk_discovery.h"
+#include "secpolicy/tardisks/tardisk_discovery.h"
 
 #include <dirent.h>
 
 #include <cerrno>
 #include <memory>
 
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

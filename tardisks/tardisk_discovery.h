@@ -6,7 +6,7 @@
 #include <list>
 #include <string>
 
-#include "tardisks/tardisk_policy.h"
+#include "secpolicy/tardisks/tardisk_policy.h"
 
 namespace SecPolicy {
 

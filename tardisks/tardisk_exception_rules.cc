@@ -1,11 +1,11 @@
-#include "tardisks/tardisk_exception_rules.h"
+#include "secpolicy/tardisks/tardisk_exception_rules.h"
 
 #include <vector>
 
-#include "labels/file_labels.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/error_texts.h"
-#include "policytext/messages.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/error_texts.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicy {
 

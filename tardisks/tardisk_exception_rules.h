@@ -8,9 +8,9 @@
 #include <list>
 #include <string>
 
-#include "platform/hyx_access.h"
-#include "policytext/visibility.h"
-#include "tardisks/tardisk_policy.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/visibility.h"
+#include "secpolicy/tardisks/tardisk_policy.h"
 
 namespace SecPolicy {
 

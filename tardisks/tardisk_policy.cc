@@ -1,4 +1,4 @@
-#include "tardisks/tardisk_policy.h"
+#include "secpolicy/tardisks/tardisk_policy.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,11 +8,11 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/host_ctl_exception.h"
-#include "platform/sysinfo.h"
-#include "policytext/error_texts.h"
-#include "policytext/messages.h"
-#include "tardisks/tardisk_exception_rules.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/sysinfo.h"
+#include "secpolicy/policytext/error_texts.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/tardisks/tardisk_exception_rules.h"
 
 namespace SecPolicy {
 

@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-#include "platform/hyx_access.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 

@@ -15,7 +15,7 @@
 
 #include "cli/common/numbers.h"
 #include "cli/common/tool_main.h"
-#include "hostsim/admin.h"
+#include "secpolicy/hostsim/admin.h"
 
 namespace {
 

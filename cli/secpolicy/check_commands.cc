@@ -10,8 +10,8 @@
 #include "cli/secpolicy/policy_check.h"
 #include "cli/secpolicy/policy_diff.h"
 #include "cli/secpolicy/terminal_text.h"
-#include "load/special_domains.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicyCli {
 

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "cli/secpolicy/commands.h"
-#include "domains/check_access_template.h"
-#include "domains/domain_display.h"
-#include "domains/domain_loading.h"
-#include "hostsim/admin.h"
+#include "secpolicy/domains/check_access_template.h"
+#include "secpolicy/domains/domain_display.h"
+#include "secpolicy/domains/domain_loading.h"
+#include "secpolicy/hostsim/admin.h"
 
 namespace SecPolicyCli {
 

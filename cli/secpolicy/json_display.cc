@@ -6,9 +6,9 @@
 
 #include "cli/secpolicy/kernel_rules.h"
 #include "cli/secpolicy/terminal_text.h"
-#include "labels/file_labels.h"
-#include "policytext/messages.h"
-#include "tardisks/tardisk_discovery.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/tardisks/tardisk_discovery.h"
 
 namespace SecPolicyCli {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicyCli {
 

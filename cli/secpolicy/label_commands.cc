@@ -11,11 +11,11 @@
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/label_verify.h"
 #include "cli/secpolicy/label_walk.h"
-#include "hostsim/admin.h"
-#include "labels/file_labels.h"
-#include "labels/object_policy.h"
-#include "load/special_domains.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/labels/object_policy.h"
+#include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicyCli {
 

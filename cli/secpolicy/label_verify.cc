@@ -13,9 +13,9 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicyCli {
 

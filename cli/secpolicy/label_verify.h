@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/secpolicy/label_walk.h"
-#include "labels/file_labels.h"
+#include "secpolicy/labels/file_labels.h"
 
 namespace SecPolicyCli {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicyCli {
 

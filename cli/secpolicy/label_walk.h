@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "cli/secpolicy/progress.h"
-#include "labels/label_tree.h"
+#include "secpolicy/labels/label_tree.h"
 
 namespace SecPolicyCli {
 

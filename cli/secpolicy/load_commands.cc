@@ -4,11 +4,11 @@
 
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/json_display.h"
-#include "hostsim/admin.h"
-#include "load/policy_load.h"
-#include "load/special_domains.h"
-#include "platform/hyx_access.h"
-#include "tardisks/default_tardisk_policy.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/load/policy_load.h"
+#include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/tardisks/default_tardisk_policy.h"
 
 namespace SecPolicyCli {
 

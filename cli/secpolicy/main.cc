@@ -8,9 +8,9 @@
 #include "cli/common/log_tap.h"
 #include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
-#include "policytext/retry_exception.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
+#include "secpolicy/policytext/retry_exception.h"
 
 namespace SecPolicyCli {
 

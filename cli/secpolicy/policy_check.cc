@@ -13,16 +13,16 @@
 #include <set>
 #include <tuple>
 
-#include "domains/domain_policy.h"
-#include "hostsim/admin.h"
-#include "labels/file_labels.h"
-#include "labels/object_policy.h"
-#include "load/policy_load.h"
-#include "load/special_domains.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
-#include "policytext/policy_file_reader.h"
-#include "tardisks/tardisk_policy.h"
+#include "secpolicy/domains/domain_policy.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/labels/object_policy.h"
+#include "secpolicy/load/policy_load.h"
+#include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/policy_file_reader.h"
+#include "secpolicy/tardisks/tardisk_policy.h"
 
 namespace SecPolicyCli {
 

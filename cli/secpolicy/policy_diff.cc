@@ -4,10 +4,10 @@
 #include <map>
 
 #include "cli/secpolicy/kernel_rules.h"
-#include "hostsim/admin.h"
-#include "load/policy_load.h"
-#include "platform/host_ctl_exception.h"
-#include "policytext/messages.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/load/policy_load.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/messages.h"
 
 namespace SecPolicyCli {
 

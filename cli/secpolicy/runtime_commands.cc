@@ -14,11 +14,11 @@
 
 #include "cli/common/numbers.h"
 #include "cli/secpolicy/commands.h"
-#include "kernelcalls/capability_calls.h"
-#include "kernelcalls/domain_calls.h"
-#include "kernelcalls/file_policy_calls.h"
-#include "platform/hyx_access.h"
-#include "policytext/retry_exception.h"
+#include "secpolicy/kernelcalls/capability_calls.h"
+#include "secpolicy/kernelcalls/domain_calls.h"
+#include "secpolicy/kernelcalls/file_policy_calls.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/retry_exception.h"
 
 namespace SecPolicyCli {
 

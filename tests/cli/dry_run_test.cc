@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/file_label_attr.h"
+#include "secpolicy/platform/file_label_attr.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "platform/kernel_records.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/kernel_records.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <list>
 
-#include "domains/check_access_template.h"
+#include "secpolicy/domains/check_access_template.h"
 #include "tests/domains/domain_fixture.h"
 
 namespace DomainTests {

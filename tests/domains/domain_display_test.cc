@@ -4,8 +4,8 @@
 #include <map>
 #include <tuple>
 
-#include "domains/domain_display.h"
-#include "domains/domain_policy.h"
+#include "secpolicy/domains/domain_display.h"
+#include "secpolicy/domains/domain_policy.h"
 #include "tests/domains/domain_fixture.h"
 
 namespace DomainTests {

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "platform/host_ctl_exception.h"
-#include "platform/hyx_access.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 #include "tests/support/sim_fixture.h"
 
 namespace DomainTests {

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "domains/domain_policy.h"
-#include "domains/file_path_access_rules.h"
+#include "secpolicy/domains/domain_policy.h"
+#include "secpolicy/domains/file_path_access_rules.h"
 #include "tests/domains/domain_fixture.h"
 
 namespace DomainTests {

@@ -2,7 +2,7 @@
 // are wrong, and that a good line prints back as written.
 #include <gtest/gtest.h>
 
-#include "domains/domain_policy.h"
+#include "secpolicy/domains/domain_policy.h"
 #include "tests/domains/domain_fixture.h"
 
 namespace DomainTests {

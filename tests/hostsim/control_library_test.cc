@@ -2,8 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "hostsim/admin.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include <fstream>
 
-#include "hostsim/admin.h"
-#include "platform/host_system.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/host_system.h"
+#include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

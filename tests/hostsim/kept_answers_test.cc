@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "platform/hyx_access.h"
+#include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

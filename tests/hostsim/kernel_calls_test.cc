@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "platform/hyx_access.h"
-#include "platform/kernel_gate.h"
-#include "platform/kernel_records.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/platform/kernel_gate.h"
+#include "secpolicy/platform/kernel_records.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

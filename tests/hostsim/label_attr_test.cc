@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <string>
 
-#include "hostsim/admin.h"
-#include "platform/file_label_attr.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/file_label_attr.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

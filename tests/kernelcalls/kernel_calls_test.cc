@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "kernelcalls/capability_calls.h"
-#include "kernelcalls/domain_calls.h"
-#include "kernelcalls/file_policy_calls.h"
-#include "policytext/retry_exception.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/kernelcalls/capability_calls.h"
+#include "secpolicy/kernelcalls/domain_calls.h"
+#include "secpolicy/kernelcalls/file_policy_calls.h"
+#include "secpolicy/policytext/retry_exception.h"
 #include "tests/support/sim_fixture.h"
 
 namespace SecPolicy {

@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "labels/file_labels.h"
-#include "platform/file_label_attr.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/platform/file_label_attr.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

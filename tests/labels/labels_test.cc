@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "labels/file_labels.h"
-#include "labels/label_sync.h"
-#include "platform/file_label_attr.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/labels/file_labels.h"
+#include "secpolicy/labels/label_sync.h"
+#include "secpolicy/platform/file_label_attr.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "hostsim/state.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/hostsim/state.h"
 #include "tests/load/child_process.h"
 #include "tests/support/sim_fixture.h"
 

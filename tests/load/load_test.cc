@@ -8,10 +8,10 @@
 #include <fstream>
 #include <string>
 
-#include "hostsim/admin.h"
-#include "load/policy_load.h"
-#include "load/special_domains.h"
-#include "platform/hyx_access.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/load/policy_load.h"
+#include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/tardisks/host_root.h"
 

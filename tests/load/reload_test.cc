@@ -9,8 +9,8 @@
 #include <memory>
 #include <thread>
 
-#include "hostsim/admin.h"
-#include "platform/advanced_options.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/advanced_options.h"
 #include "tests/load/child_process.h"
 #include "tests/support/sim_fixture.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "hostsim/admin.h"
+#include "secpolicy/hostsim/admin.h"
 #include "tests/load/child_process.h"
 #include "tests/support/sim_fixture.h"
 

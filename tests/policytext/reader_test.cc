@@ -5,8 +5,8 @@
 #include <utility>
 #include <string>
 
-#include "platform/host_ctl_exception.h"
-#include "policytext/policy_file_reader.h"
+#include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 #include "tests/support/sim_fixture.h"
 
 namespace SecPolicy {

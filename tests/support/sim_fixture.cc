@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "hostsim/admin.h"
+#include "secpolicy/hostsim/admin.h"
 
 extern char** environ;
 

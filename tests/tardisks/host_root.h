@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "hostsim/admin.h"
-#include "platform/host_ctl_exception.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 #include "tests/support/sim_fixture.h"
 
 namespace HostRoot {

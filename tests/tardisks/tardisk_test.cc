@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "hostsim/admin.h"
-#include "tardisks/tardisk_discovery.h"
+#include "secpolicy/hostsim/admin.h"
+#include "secpolicy/tardisks/tardisk_discovery.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/tardisks/host_root.h"
 
