@@ -24,7 +24,8 @@ std::vector<SyslogCall> gSyslog;
 // Take the place of libc's syslog for the library's calls in this program;
 // a build with _FORTIFY_SOURCE calls the checking variant instead.
 namespace {
-void RecordSyslog(int priority, const char* format, va_list args) {
+__attribute__((format(printf, 2, 0))) void RecordSyslog(int priority, const char* format,
+                                                      va_list args) {
   char text[4096];
   std::vsnprintf(text, sizeof text, format, args);
   gSyslog.push_back({priority, format, text});
@@ -36,7 +37,8 @@ extern "C" void syslog(int priority, const char* format, ...) {
   RecordSyslog(priority, format, args);
   va_end(args);
 }
-extern "C" void __syslog_chk(int priority, int /*flag*/, const char* format, ...) {
+extern "C" __attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int /*flag*/,
+                                                                   const char* format, ...) {
   va_list args;
   va_start(args, format);
   RecordSyslog(priority, format, args);
