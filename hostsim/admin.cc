@@ -172,30 +172,3 @@ void InvalidateLabel(const std::string& name, HyxAccessLabelType type) {
 
 }  // namespace HostSim
 
-namespace HostSim {
-
-std::string EscapeControls(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\x";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out;
-}
-
-}  // namespace HostSim

@@ -59,10 +59,6 @@ class WriterLock {
   WriterLock& operator=(const WriterLock&) = delete;
 };
 
-// `text` with control characters, DEL and backslash written C-style ("\n",
-// "\t", "\x1b", "\\"), so that it prints as one line.
-std::string EscapeControls(const std::string& text);
-
 // Accepted writes, oldest first: the operation's name, then its arguments,
 // separated by single spaces.
 std::vector<std::string> Journal();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/common/numbers.h"
+#include "cli/common/terminal_text.h"
 #include "cli/common/tool_main.h"
 #include "secpolicy/hostsim/admin.h"
 
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
   log->callback([&] {
     action = [] {
       for (const auto& line : HostSim::KernelLog()) {
-        std::cout << HostSim::EscapeControls(line.tag) << ' ' << HostSim::EscapeControls(line.text) << '\n';
+        std::cout << CliCommon::EscapeControls(line.tag) << ' ' << CliCommon::EscapeControls(line.text) << '\n';
       }
     };
   });
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
   auto* journal = app.add_subcommand("journal", "Print the journal of accepted kernel writes");
   journal->callback([&] {
     action = [] {
-      for (const auto& line : HostSim::Journal()) std::cout << HostSim::EscapeControls(line) << '\n';
+      for (const auto& line : HostSim::Journal()) std::cout << CliCommon::EscapeControls(line) << '\n';
     };
   });
 
@@ -186,7 +187,7 @@ int main(int argc, char** argv) {
     if (fault.operation != "clear") {
       const auto names = HostSim::FaultOperations();
       if (!std::binary_search(names.begin(), names.end(), fault.operation)) {
-        std::string text = "unknown operation \"" + HostSim::EscapeControls(fault.operation) + "\"";
+        std::string text = "unknown operation \"" + CliCommon::EscapeControls(fault.operation) + "\"";
         const auto near = HostSim::NearestOperations(fault.operation);
         for (std::size_t i = 0; i < near.size(); ++i) text += (i == 0 ? "; nearest: " : ", ") + near[i];
         throw CLI::ValidationError("OPERATION", text + " (see hostsim fail --list)");

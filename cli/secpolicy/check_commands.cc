@@ -5,6 +5,7 @@
 #include <string>
 #include <tuple>
 
+#include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/kernel_rules.h"
 #include "cli/secpolicy/policy_check.h"
@@ -22,7 +23,7 @@ using json = nlohmann::ordered_json;
 // A check or diff that cannot run at all. Reported on standard error only:
 // outside the throwaway copy nothing may reach the host's logs.
 int CannotRun(const std::exception& failure, int status) {
-  std::cerr << "Error: " << Escaped(failure.what()) << std::endl;
+  std::cerr << "Error: " << CliCommon::EscapeControls(failure.what()) << std::endl;
   return status;
 }
 
@@ -41,8 +42,8 @@ json FindingsJson(const std::vector<Finding>& findings) {
 }
 
 std::string FindingLine(const Finding& f, const char* tag) {
-  return Escaped(f.path) + (f.line ? ":" + std::to_string(*f.line) : "") + ": " + tag +
-         Escaped(f.text);
+  return CliCommon::EscapeControls(f.path) + (f.line ? ":" + std::to_string(*f.line) : "") + ": " + tag +
+         CliCommon::EscapeControls(f.text);
 }
 
 struct Options {
@@ -100,7 +101,7 @@ int RunDiff(const Options& options) {
     }
     std::cout << JsonText({{"changed", changed}, {"changes", std::move(list)}});
   } else {
-    for (const Change& c : changes) std::cout << Escaped(c.line) << '\n';
+    for (const Change& c : changes) std::cout << CliCommon::EscapeControls(c.line) << '\n';
   }
   std::cout.flush();
   return changed ? 1 : 0;
@@ -146,7 +147,7 @@ void AddLookups(CLI::App& app, int& status) {
         for (const auto& d : domains) out.push_back({{"id", d.id}, {"name", d.name}});
         std::cout << JsonText(out);
       } else {
-        for (const auto& d : domains) std::cout << d.id << '\t' << Escaped(d.name) << '\n';
+        for (const auto& d : domains) std::cout << d.id << '\t' << CliCommon::EscapeControls(d.name) << '\n';
       }
       std::cout.flush();
     });
@@ -160,7 +161,7 @@ void AddLookups(CLI::App& app, int& status) {
       HyxAccessInterfaceImpl iface;
       std::uint32_t found = 0;
       if (!iface.FindDomain(*name, &found)) {
-        throw HostCtl::Lib::HostCtlException("No domain named " + Escaped(*name));
+        throw HostCtl::Lib::HostCtlException("No domain named " + CliCommon::EscapeControls(*name));
       }
       std::cout << found << std::endl;
     });

@@ -1,3 +1,4 @@
+#include "cli/common/terminal_text.h"
 #include "cli/secpolicy/label_verify.h"
 
 #include <fcntl.h>
@@ -321,18 +322,18 @@ int VerifyLabels(const VerifyOptions& options) {
   if (options.json) {
     nlohmann::ordered_json differences = nlohmann::ordered_json::array();
     for (const Difference& d : tally.differences) {
-      differences.push_back({{"path", EscapeText(d.path)},
-                             {"current", d.current ? nlohmann::ordered_json(EscapeText(LabelName(
+      differences.push_back({{"path", CliCommon::EscapeControls(d.path)},
+                             {"current", d.current ? nlohmann::ordered_json(CliCommon::EscapeControls(LabelName(
                                                          d.current, iface, names)))
                                                    : nlohmann::ordered_json(nullptr)},
-                             {"wanted", EscapeText(d.wanted)}});
+                             {"wanted", CliCommon::EscapeControls(d.wanted)}});
     }
     const nlohmann::ordered_json report{{"matched", tally.matched}, {"differences", differences}};
     std::cout << report.dump() << '\n';
   } else {
     for (const Difference& d : tally.differences) {
-      std::cout << EscapeText(d.path) << ": " << EscapeText(LabelName(d.current, iface, names))
-                << " -> " << EscapeText(d.wanted) << '\n';
+      std::cout << CliCommon::EscapeControls(d.path) << ": " << CliCommon::EscapeControls(LabelName(d.current, iface, names))
+                << " -> " << CliCommon::EscapeControls(d.wanted) << '\n';
     }
   }
   std::cout.flush();
@@ -347,13 +348,13 @@ int MatchLabels(const std::string& mappingDir, const std::vector<std::string>& p
     try {
       const std::optional<std::size_t> winner = set.Match(path);
       if (!winner) {
-        std::cout << EscapeText(path) << ": (none)\n";
+        std::cout << CliCommon::EscapeControls(path) << ": (none)\n";
         ok = false;
         continue;
       }
       const Mapping& mapping = set.mappings()[*winner];
-      std::cout << EscapeText(path) << ": " << EscapeText(mapping.label) << ' '
-                << EscapeText(mapping.file) << ':' << mapping.line << '\n';
+      std::cout << CliCommon::EscapeControls(path) << ": " << CliCommon::EscapeControls(mapping.label) << ' '
+                << CliCommon::EscapeControls(mapping.file) << ':' << mapping.line << '\n';
     } catch (const HostCtlException& failure) {
       std::cout.flush();
       SecPolicy::SecpolicyError(failure.what());

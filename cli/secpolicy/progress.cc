@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
+#include "cli/common/terminal_text.h"
 
 namespace SecPolicyCli {
 
@@ -86,7 +87,7 @@ void Progress::SetFolder(const std::string& path) {
 std::string Progress::Line(std::uint64_t entries, double seconds, const std::string& folder) {
   const auto rate = static_cast<std::uint64_t>(seconds > 0 ? static_cast<double>(entries) / seconds : 0);
   return std::to_string(entries) + " entries, " + std::to_string(rate) + "/s, " +
-         EscapeText(folder);
+         CliCommon::EscapeControls(folder);
 }
 
 void Progress::Report() {
@@ -107,47 +108,6 @@ void Progress::WriteLine(const std::string& line) {
   const std::lock_guard lock(mutex_);
   WriteAll(drawn_ ? "\r\x1b[K" + line : line);
   drawn_ = false;
-}
-
-std::string EscapeText(const std::string& text) {
-  std::string shown;
-  shown.reserve(text.size());
-  const auto hex = [&shown](unsigned char byte) {
-    char code[5];
-    std::snprintf(code, sizeof code, "\\x%02x", byte);
-    shown += code;
-  };
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\\') {
-      shown += "\\\\";
-    } else if (byte == '\n') {
-      shown += "\\n";
-    } else if (byte == '\t') {
-      shown += "\\t";
-    } else if (byte < 0x20 || byte == 0x7f) {
-      hex(byte);
-    } else if (byte >= 0x80) {
-      // A well-formed UTF-8 sequence passes whole; any other byte is escaped.
-      const std::size_t length = byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc2 ? 2 : 0;
-      bool whole = length > 0 && byte <= 0xf4 && i + length <= text.size();
-      for (std::size_t k = 1; whole && k < length; ++k) {
-        whole = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
-      }
-      // C1 controls (U+0080 to U+009F) act on terminals as escapes do.
-      if (whole && byte == 0xc2) whole = static_cast<unsigned char>(text[i + 1]) >= 0xa0;
-      if (whole) {
-        shown.append(text, i, length);
-        i += length;
-        continue;
-      }
-      hex(byte);
-    } else {
-      shown += static_cast<char>(byte);
-    }
-    ++i;
-  }
-  return shown;
 }
 
 }  // namespace SecPolicyCli

@@ -58,9 +58,4 @@ class Progress {
   std::thread reporter_;
 };
 
-// Bytes of `text` as they may safely reach a terminal or a line-based
-// reader: control characters, backslash and bytes that are not UTF-8 are
-// written C-style (\n, \t, \\, \x1b).
-std::string EscapeText(const std::string& text);
-
 }  // namespace SecPolicyCli

@@ -6,11 +6,9 @@
 
 #include <string>
 
-namespace SecPolicyCli {
+#include "cli/common/terminal_text.h"
 
-// Control characters C-style ("\n", "\t", "\x1b", ...), DEL as "\x7f",
-// backslash as "\\"; every other byte as it is.
-std::string Escaped(const std::string& text);
+namespace SecPolicyCli {
 
 // One JSON document and a newline. Bytes that are not UTF-8 become U+FFFD,
 // so the output always parses.
