@@ -136,7 +136,7 @@ void AddLookups(CLI::App& app, int& status) {
   CLI::App* list = domain->add_subcommand(
       "list",
       "Print every domain in id order, one line each: the id, a tab, the name (control\n"
-      "characters and backslashes of names escaped C-style).");
+      "characters, backslashes and bytes that are not UTF-8 in names escaped C-style).");
   list->add_flag("--json", *listJson, "Print them as one JSON array of objects with id and name");
   list->callback([&status, listJson] {
     status = Run([&] {
