@@ -40,6 +40,11 @@ std::string StatePath();
 // leaves the state alone.
 void Init(const std::string& profilePath = "", bool force = false);
 
+// Opens the state at StatePath() as every operation does, with all its
+// checks, and throws their HostCtlException when it is refused: a tool can
+// say so before it prints anything.
+void CheckState();
+
 // What a boot of the host does to the kernel: every domain, rule, file
 // policy, world, leaked domain, special domain, service, invalid mark and
 // object label that the profile does not predefine is gone, and the kernel

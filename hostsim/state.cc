@@ -832,6 +832,8 @@ void Init(const std::string& profilePath, bool force) {
   State::Reset(text, profile);
 }
 
+void CheckState() { const State::Txn txn(State::Txn::kRead); }
+
 std::vector<std::string> Journal() {
   State::Txn txn(State::Txn::kRead);
   std::vector<std::string> lines;

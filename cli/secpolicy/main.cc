@@ -8,6 +8,7 @@
 #include "cli/common/log_tap.h"
 #include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
+#include "secpolicy/hostsim/admin.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/policytext/messages.h"
 #include "secpolicy/policytext/retry_exception.h"
@@ -38,6 +39,8 @@ void Report(const std::string& text) {
 
 int Run(const std::function<void()>& operation) {
   try {
+    // A refused state is reported before a display prints its first heading.
+    HostSim::CheckState();
     operation();
     return 0;
   } catch (const SecPolicy::SecPolicyRetryException& retry) {

@@ -113,6 +113,7 @@ TEST_F(StateFileTest, CommandsRefuseWhatIsNotAUsableStateAndLeaveItAsItWas) {
       const auto result = RunTool(command[0], {command.begin() + 1, command.end()});
       EXPECT_EQ(result.status, 1) << c.name << " " << command[1];
       EXPECT_THAT(result.err, HasSubstr("Error: hostsim state " + path + ": " + c.why + "\n")) << c.name;
+      EXPECT_EQ(result.out, "") << c.name << " " << command[1];  // not even a display's heading
     }
     EXPECT_EQ(Facts(path), before) << c.name;
     for (const char* suffix : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(fs::exists(path + suffix)) << c.name;
