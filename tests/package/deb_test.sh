@@ -10,13 +10,8 @@ build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0 checked=0
-check() {  # description, command...
-    local what=$1
-    shift
-    ((++checked))
-    "$@" || { echo "FAIL: $what"; ((++failures)); }
-}
+# shellcheck source=check_lib.sh
+source "$(dirname "$0")/check_lib.sh"
 
 echo "--- cpack in $build"
 (cd "$build" && cpack -B "$work/debs" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
@@ -133,5 +128,4 @@ check "secpolicy.8 renders the environment" grep -q "^ *HOSTSIM_STATE" <<<"$page
 echo "--- hardening of the installed binaries"
 check "hardening" "$here/hardening_test.sh" "$root/usr"
 
-echo "deb: $((checked - failures)) passed, $failures failed"
-((failures == 0))
+check_summary deb

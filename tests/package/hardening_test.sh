@@ -6,13 +6,8 @@
 # Usage: hardening_test.sh PREFIX
 set -uo pipefail
 prefix=$1
-failures=0 checked=0
-check() {  # description, command...
-    local what=$1
-    shift
-    ((++checked))
-    "$@" || { echo "FAIL: $what"; ((++failures)); }
-}
+# shellcheck source=check_lib.sh
+source "$(dirname "$0")/check_lib.sh"
 
 mapfile -t programs < <(find "$prefix/bin" -type f -perm -u+x | sort)
 mapfile -t libraries < <(find "$prefix/lib" -type f -name 'lib*.so.*' | sort)
@@ -59,5 +54,4 @@ for function in LoadPolicyEarly LoadPolicy DisplayPolicy RestoreDomainEnforcemen
         bash -c "nm -D --defined-only '$secpolicy_lib' | c++filt | grep -q ' T SecPolicy::$function('"
 done
 
-echo "hardening: $((checked - failures)) passed, $failures failed"
-((failures == 0))
+check_summary hardening
