@@ -23,6 +23,7 @@
 #include "secpolicy/hostsim/admin.h"
 #include "secpolicy/hostsim/state_file.h"
 #include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/unique_fd.h"
 
 namespace HostSim {
 
@@ -762,7 +763,7 @@ std::string ReadProfile(const std::string& path) {
   const auto fail = [&](const std::string& why) -> std::string {
     throw HostCtl::Lib::HostCtlException("Bad host profile " + path + ": " + why);
   };
-  const StateFile::UniqueFd file(open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+  const Posix::UniqueFd file(open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
   const int fd = file.get();
   if (fd < 0) return fail(std::string("cannot read the file: ") + std::strerror(errno));
   std::string text;

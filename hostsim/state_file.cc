@@ -10,16 +10,13 @@
 #include <filesystem>
 
 #include "secpolicy/platform/host_ctl_exception.h"
+#include "secpolicy/platform/unique_fd.h"
 
 namespace HostSim::StateFile {
 
-UniqueFd::~UniqueFd() {
-  if (fd_ >= 0) close(fd_);
-}
-
 namespace {
 
-using Fd = UniqueFd;
+using Posix::UniqueFd;
 
 [[noreturn]] void Refuse(const std::string& path, const std::string& why) {
   throw HostCtl::Lib::HostCtlException("hostsim state " + path + ": " + why);
@@ -72,7 +69,7 @@ Found Inspect(const std::string& path) {
     return Found::kMissing;
   }
   CheckFolder(path);
-  const Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) return Found::kMissing;
     if (errno == ELOOP) Refuse(path, "is a symbolic link");
@@ -104,7 +101,7 @@ bool CheckExisting(const std::string& path) {
   }
   unsigned char header[100] = {};
   {
-    const Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     ReadHeader(fd.get(), header);
   }
   if (const std::uint32_t version = BigEndian(header + 60); version != kSchemaVersion) {

@@ -8,19 +8,6 @@
 
 namespace HostSim::StateFile {
 
-// A file descriptor, closed when it goes out of scope.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd();
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // What page 1 of one of our states holds (SQLite's application_id and
 // user_version).
 inline constexpr std::uint32_t kApplicationId = 0x68737374;

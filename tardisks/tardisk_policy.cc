@@ -13,6 +13,7 @@
 #include "secpolicy/policytext/error_texts.h"
 #include "secpolicy/policytext/messages.h"
 #include "secpolicy/tardisks/tardisk_exception_rules.h"
+#include "secpolicy/platform/unique_fd.h"
 
 namespace SecPolicy {
 
@@ -24,20 +25,6 @@ namespace {
 // starts at byte 36 and is NUL-terminated within the record.
 constexpr unsigned int kInodeStatsRecordSize = 548;
 constexpr std::size_t kInodeStatsNameOffset = 36;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -53,7 +40,7 @@ TardiskPolicy::~TardiskPolicy() {
 }
 
 std::string TardiskPolicy::GetBackingTardiskPath() {
-  const FileDescriptor file(open(path.c_str(), O_RDONLY));
+  const Posix::UniqueFd file(open(path.c_str(), O_RDONLY));
   if (file.get() < 0) throw HostCtlException("Unable to open policy file " + path);
   struct stat status {};
   if (fstat(file.get(), &status) != 0) {

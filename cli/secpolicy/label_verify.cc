@@ -17,26 +17,13 @@
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/policytext/messages.h"
 #include "secpolicy/policytext/policy_file_reader.h"
+#include "secpolicy/platform/unique_fd.h"
 
 namespace SecPolicyCli {
 
 using HostCtl::Lib::HostCtlException;
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 [[noreturn]] void ThrowErrno(const std::string& what, const std::string& path) {
   throw HostCtlException(what + path + ": " + std::strerror(errno));
@@ -54,7 +41,7 @@ std::vector<std::pair<dev_t, ino_t>> Ancestors(const std::string& path, const st
   std::vector<std::pair<dev_t, ino_t>> chain;
   int first = -1;
   if (S_ISDIR(info.st_mode)) {
-    const Fd self(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const Posix::UniqueFd self(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (self.get() < 0) ThrowErrno("Unable to examine ", path);
     first = openat(self.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
   } else {
@@ -64,13 +51,13 @@ std::vector<std::pair<dev_t, ino_t>> Ancestors(const std::string& path, const st
     first = open(dirname(real.get()), O_PATH | O_DIRECTORY | O_CLOEXEC);
   }
   if (first < 0) ThrowErrno("Unable to examine ", path);
-  auto current = std::make_unique<Fd>(first);
+  auto current = std::make_unique<Posix::UniqueFd>(first);
   for (;;) {
     struct stat here {};
     if (fstat(current->get(), &here) != 0) ThrowErrno("Unable to examine ", path);
     if (!chain.empty() && chain.back() == std::pair{here.st_dev, here.st_ino}) break;  // the root
     chain.emplace_back(here.st_dev, here.st_ino);
-    auto up = std::make_unique<Fd>(openat(current->get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    auto up = std::make_unique<Posix::UniqueFd>(openat(current->get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (up->get() < 0) ThrowErrno("Unable to examine ", path);
     current = std::move(up);
   }

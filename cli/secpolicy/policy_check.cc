@@ -23,6 +23,7 @@
 #include "secpolicy/platform/hyx_access.h"
 #include "secpolicy/policytext/policy_file_reader.h"
 #include "secpolicy/tardisks/tardisk_policy.h"
+#include "secpolicy/platform/unique_fd.h"
 
 namespace SecPolicyCli {
 
@@ -77,20 +78,6 @@ class ScratchFile {
  private:
   int fd_;
   std::string path_;
-};
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -417,7 +404,7 @@ void ReparseTardisk(const std::string& path, const std::string& tardisk,
 
 // The number of the first line longer than the reader keeps.
 std::optional<unsigned int> FirstLongLine(const std::string& path) {
-  const Descriptor file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const Posix::UniqueFd file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat status {};
   if (file.get() < 0 || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return std::nullopt;
