@@ -10,6 +10,7 @@
 
 #include "secpolicy/hostsim/admin.h"
 #include "secpolicy/hostsim/state.h"
+#include "secpolicy/hostsim/state_file.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim {
@@ -20,9 +21,11 @@ namespace {
 
 using Database = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
 
-Database Open(const std::string& path, int flags) {
+// Opens `name` (a path, or a URI for the file `path`).
+Database Open(const std::string& path, int flags, const std::string& name = "") {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2((name.empty() ? path : name).c_str(), &db,
+                                 flags | SQLITE_OPEN_NOMUTEX, nullptr);
   Database owned(db, sqlite3_close_v2);
   if (rc != SQLITE_OK) {
     throw HostCtlException("hostsim state " + path + ": cannot open: " +
@@ -54,8 +57,13 @@ void RestoreEnv(const std::optional<std::string>& value) {
 }  // namespace
 
 void CopyState(const std::string& from, const std::string& to) {
-  // Read-only: the copy must not create, convert or checkpoint the source.
-  Database source = Open(from, SQLITE_OPEN_READONLY);
+  // The source passes the checks every open of a state makes, and is read
+  // only: the copy must not create, convert or checkpoint it. A source this
+  // process cannot write opens as any read-only state does.
+  const bool writable = StateFile::CheckExisting(from);
+  Database source = writable ? Open(from, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW)
+                             : Open(from, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
+                                    StateFile::ReadOnlyUri(from));
   Database target = Open(to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   sqlite3_busy_timeout(source.get(), 10000);
   // A throwaway file needs no durability.

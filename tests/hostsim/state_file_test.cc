@@ -108,7 +108,8 @@ TEST_F(StateFileTest, CommandsRefuseWhatIsNotAUsableStateAndLeaveItAsItWas) {
     Use(path);
     const std::string before = Facts(path);
     for (const auto& command : std::vector<std::vector<std::string>>{
-             {"secpolicy", "display-objects"}, {"secpolicy", "load-domains", dir}, {"hostsim", "journal"},
+             {"secpolicy", "display-objects"}, {"secpolicy", "load-domains", dir},
+             {"secpolicy", "check", dir}, {"hostsim", "journal"},
              {"hostsim", "world", "add", "1", "2"}}) {
       const auto result = RunTool(command[0], {command.begin() + 1, command.end()});
       EXPECT_EQ(result.status, 1) << c.name << " " << command[1];
