@@ -1,5 +1,4 @@
 // Object and file-label commands.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -15,6 +14,7 @@
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/labels/object_policy.h"
 #include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/host_files.h"
 #include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicyCli {
@@ -60,11 +60,6 @@ void AddWalkOptions(CLI::App* command, WalkFlags& flags) {
 
 std::string DefaultMappingDir() {
   return SecPolicy::DefaultPolicyDir + "/" + SecPolicy::FileLabelsDirName;
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -178,7 +173,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
     const int result = Run([&] {
       VerifyOptions options = verifyArgs->options;
       const auto& arguments = verifyArgs->arguments;
-      if (options.mappingDir.empty() && arguments.size() == 1 && IsDirectory(arguments[0])) {
+      if (options.mappingDir.empty() && arguments.size() == 1 && File_IsDirectory(arguments[0].c_str())) {
         options.mappingDir = arguments[0];
       } else {
         options.paths = arguments;
