@@ -80,13 +80,9 @@ class ScratchFile {
   std::string path_;
 };
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // `text` without `prefix`, or all of it when it does not start so.
 std::string Cause(const std::string& text, const std::string& prefix) {
-  return StartsWith(text, prefix) ? text.substr(prefix.size()) : text;
+  return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
 }
 
 // "<digits> : <rest>" at `at`: the number and the rest.
@@ -172,7 +168,7 @@ struct Tree {
   // owner that fits wins, so names holding ": " are still found.
   std::optional<Finding> DomainLocated(const std::string& text, const std::string& prefix,
                                        bool keepWhole) const {
-    if (!StartsWith(text, prefix)) return std::nullopt;
+    if (!text.starts_with(prefix)) return std::nullopt;
     std::optional<Finding> best;
     std::size_t bestLength = 0;
     const auto consider = [&](const std::string& owner, const std::string& path) {
@@ -194,7 +190,7 @@ struct Tree {
   // "<prefix><domain><suffix>": the domain's file.
   std::optional<std::string> DomainNamed(const std::string& text, const std::string& prefix,
                                          const std::string& suffix, bool suffixEnds) const {
-    if (!StartsWith(text, prefix)) return std::nullopt;
+    if (!text.starts_with(prefix)) return std::nullopt;
     for (const auto& [name, path] : domainFiles) {
       if (text.compare(prefix.size(), name.size(), name) != 0) continue;
       const std::size_t at = prefix.size() + name.size();
@@ -254,7 +250,7 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
     } else if (auto skipped = tree.DomainNamed(text, "Skipping the policy for domain ",
                                                " due to errors in the policy", true)) {
       add(*skipped, std::nullopt, text);
-    } else if (StartsWith(text, "Error parsing file ")) {
+    } else if (text.starts_with("Error parsing file ")) {
       // The next report is that file's: located, or an unknown label without a line.
       const std::string file = text.substr(19);
       if (i + 1 < reports.size()) {
@@ -268,22 +264,22 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
     } else if (auto located = tree.Located(text)) {
       result.stoppedAt.emplace(located->path, *located->line);
       result.errors.push_back(*located);
-    } else if (StartsWith(text, "No backing tardisk for policy file ")) {
+    } else if (text.starts_with("No backing tardisk for policy file ")) {
       const std::string file = text.substr(35);
       result.ignoredTardiskFiles.insert(file);
       add(file, std::nullopt, text);
-    } else if (StartsWith(text, "More than one exception specification for tardisk ") &&
-               StartsWith(next, "Ignoring ")) {
+    } else if (text.starts_with("More than one exception specification for tardisk ") &&
+               next.starts_with("Ignoring ")) {
       const std::string file = next.substr(9);
       result.ignoredTardiskFiles.insert(file);
       add(file, std::nullopt, text);
       add(file, std::nullopt, next);
       ++i;
-    } else if (StartsWith(text, "Unable to open policy file ")) {
+    } else if (text.starts_with("Unable to open policy file ")) {
       add(text.substr(27), std::nullopt, text);
-    } else if (StartsWith(text, "Unable to open policy directory for tardisks ")) {
+    } else if (text.starts_with("Unable to open policy directory for tardisks ")) {
       add(text.substr(45), std::nullopt, text);
-    } else if (StartsWith(text, "Unable to open policy directory ")) {
+    } else if (text.starts_with("Unable to open policy directory ")) {
       add(text.substr(32), std::nullopt, text);
     } else if (text == "Error in defining some objects") {
       add(tree.dir + "/" + SecPolicy::ObjectsDirName, std::nullopt, text);
@@ -531,7 +527,7 @@ CheckReport CheckPolicy(const std::string& dir) {
     if (load.ignoredTardiskFiles.count(path) != 0) continue;
     try {
       const std::string tardisk = SecPolicy::TardiskPolicy(path).GetBackingTardiskPath();
-      if (StartsWith(tardisk, kTardiskDir)) tardiskPolicies.emplace_back(path, tardisk);
+      if (tardisk.starts_with(kTardiskDir)) tardiskPolicies.emplace_back(path, tardisk);
     } catch (const HostCtlException&) {
       // The load reported it.
     }
