@@ -11,8 +11,8 @@
 #include <map>
 #include <stdexcept>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/profile.h"
+#include "hostsim/admin.h"
+#include "hostsim/profile.h"
 
 namespace Bench {
 

@@ -11,7 +11,7 @@
 #include "bench/bench_support.h"
 #include "cli/secpolicy/policy_check.h"
 #include "cli/secpolicy/policy_diff.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "bench/bench_support.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 int main(int argc, char** argv) {

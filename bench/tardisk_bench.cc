@@ -10,7 +10,7 @@
 #include <set>
 
 #include "bench/bench_support.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/tardisks/tardisk_discovery.h"
 #include "secpolicy/tardisks/tardisk_policy.h"
 

@@ -1,15 +1,8 @@
-# Headers include one another as "secpolicy/<folder>/<file>.h", the path
-# they have under an installed include/. In the build tree the same path
-# works through build/include/secpolicy, a link to the source root, and
-# build/generated/secpolicy holds the generated version.h. Both folders are
-# in SECPOLICY_BUILD_INCLUDE_DIRS, which the two libraries publish (with the
-# source root, for the tools' and tests' own "cli/..." and "tests/..."
-# includes, which are never installed).
-set(SECPOLICY_BUILD_INCLUDE_DIRS ${PROJECT_BINARY_DIR}/include ${PROJECT_BINARY_DIR}/generated)
+# An include path is the file's path from the source root:
+# "secpolicy/domains/rule_set.h", "hostsim/state.h", "cli/common/numbers.h".
+# The installed headers keep the same paths under <prefix>/include. The one
+# generated header, secpolicy/version.h, lives in build/generated.
+set(SECPOLICY_BUILD_INCLUDE_DIRS ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
 
-file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/include)
-if(NOT IS_SYMLINK ${PROJECT_BINARY_DIR}/include/secpolicy)
-  file(CREATE_LINK ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/include/secpolicy SYMBOLIC)
-endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in
                ${PROJECT_BINARY_DIR}/generated/secpolicy/version.h @ONLY)

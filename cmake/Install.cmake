@@ -6,12 +6,12 @@
 #   hostsim      LIBDIR/libhostsim.so.0.1.0, bin/hostsim, share/hostsim/default.json,
 #                its man page and completion
 #   secpolicy    bin/secpolicy, its man pages, completion, README and the example host
-#   development  include/secpolicy/<folder>/*.h and secpolicy/version.h,
-#                LIBDIR/lib{secpolicy,hostsim}.so, LIBDIR/cmake/SecPolicy/,
+#   development  include/secpolicy/<folder>/*.h, secpolicy/version.h and
+#                include/hostsim/admin.h, LIBDIR/lib{secpolicy,hostsim}.so, LIBDIR/cmake/SecPolicy/,
 #                LIBDIR/pkgconfig/secpolicy.pc
 #
-# Headers include one another as <prefix>/include/secpolicy/..., so
-# -I<prefix>/include is the whole include path. The library reaches the
+# Headers keep their source paths under <prefix>/include (secpolicy/...,
+# hostsim/admin.h), so -I<prefix>/include is the whole include path. The library reaches the
 # host through libhostsim on this machine, so SecPolicy::secpolicy links
 # SecPolicy::hostsim, and secpolicy.pc names both libraries.
 include(GNUInstallDirs)
@@ -54,21 +54,22 @@ install(TARGETS hostsim_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONEN
 # Public headers: every header of the system folders except the library's
 # internal ones, plus the host declarations those headers use.
 set(SECPOLICY_INTERNAL_HEADERS
-    policytext/error_texts.h
-    domains/rule_set_impl.h
-    kernelcalls/kernel_call.h)
+    secpolicy/policytext/error_texts.h
+    secpolicy/domains/rule_set_impl.h
+    secpolicy/kernelcalls/kernel_call.h)
 set(SECPOLICY_PLATFORM_HEADERS
-    platform/host_ctl_exception.h
-    platform/hyx_access.h
-    platform/kernel_records.h
-    platform/kernel_gate.h
+    secpolicy/platform/host_ctl_exception.h
+    secpolicy/platform/hyx_access.h
+    secpolicy/platform/kernel_records.h
+    secpolicy/platform/kernel_gate.h
     hostsim/admin.h)
 file(GLOB SECPOLICY_PUBLIC_HEADERS RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS
-     policytext/*.h domains/*.h labels/*.h tardisks/*.h load/*.h kernelcalls/*.h)
+     secpolicy/policytext/*.h secpolicy/domains/*.h secpolicy/labels/*.h secpolicy/tardisks/*.h
+     secpolicy/load/*.h secpolicy/kernelcalls/*.h)
 list(REMOVE_ITEM SECPOLICY_PUBLIC_HEADERS ${SECPOLICY_INTERNAL_HEADERS})
 foreach(header IN LISTS SECPOLICY_PUBLIC_HEADERS SECPOLICY_PLATFORM_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
-  install(FILES ${header} DESTINATION ${SECPOLICY_INCLUDE_SUBDIR}/${folder}
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${folder}
           COMPONENT development)
 endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/generated/secpolicy/version.h

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "fuzz/fuzz_host.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/platform/hyx_access.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/hyx_access.h"
 
 namespace Fuzz {

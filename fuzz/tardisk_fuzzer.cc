@@ -10,7 +10,7 @@
 #include <string>
 
 #include "fuzz/fuzz_host.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "secpolicy/tardisks/tardisk_exception_rules.h"

@@ -43,8 +43,8 @@
 // matched against its string arguments and its numbers in decimal.
 #include <algorithm>
 
-#include "secpolicy/hostsim/kernel_state.h"
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/kernel_state.h"
+#include "hostsim/state.h"
 #include "secpolicy/platform/hyx_access.h"
 
 namespace HyxCtl::Security {

@@ -23,9 +23,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/kernel_state.h"
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/admin.h"
+#include "hostsim/kernel_state.h"
+#include "hostsim/state.h"
 #include "secpolicy/platform/file_label_attr.h"
 
 namespace HostSim {

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/state.h"
-#include "secpolicy/hostsim/state_file.h"
+#include "hostsim/admin.h"
+#include "hostsim/state.h"
+#include "hostsim/state_file.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim {

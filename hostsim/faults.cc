@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <set>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/admin.h"
+#include "hostsim/state.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim {

@@ -1,7 +1,7 @@
 // A reboot of the simulated host and the writers' lock (decisions in
 // admin.h and state.h).
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/admin.h"
+#include "hostsim/state.h"
 
 namespace HostSim {
 

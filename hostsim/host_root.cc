@@ -23,7 +23,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim {

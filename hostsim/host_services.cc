@@ -30,8 +30,8 @@
 #include <map>
 #include <utility>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/admin.h"
+#include "hostsim/state.h"
 #include "secpolicy/platform/advanced_options.h"
 #include "secpolicy/platform/config_store.h"
 #include "secpolicy/platform/host_files.h"

@@ -54,8 +54,8 @@
 #include <memory>
 #include <mutex>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/kernel_state.h"
+#include "hostsim/admin.h"
+#include "hostsim/kernel_state.h"
 #include "secpolicy/platform/kernel_records.h"
 
 namespace HostSim {

@@ -1,6 +1,6 @@
 // Shared domain and file-policy operations of the simulated kernel
 // (decisions in kernel_state.h).
-#include "secpolicy/hostsim/kernel_state.h"
+#include "hostsim/kernel_state.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -23,7 +23,7 @@
 #include <optional>
 #include <string>
 
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/state.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace HostSim::Kernel {

@@ -24,7 +24,7 @@
 #include <map>
 #include <mutex>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/file_label_attr.h"
 
 namespace HostSim {

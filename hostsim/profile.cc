@@ -1,6 +1,6 @@
 // Host profile parsing: every structural fault becomes one clear message, so
 // a hand-written profile never crashes the simulated host.
-#include "secpolicy/hostsim/profile.h"
+#include "hostsim/profile.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>

@@ -1,5 +1,5 @@
 // SQLite layer of the simulated kernel (decisions in state.h).
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/state.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -20,8 +20,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/state_file.h"
+#include "hostsim/admin.h"
+#include "hostsim/state_file.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/platform/unique_fd.h"
 

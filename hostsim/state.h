@@ -85,7 +85,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "secpolicy/hostsim/profile.h"
+#include "hostsim/profile.h"
 #include "secpolicy/platform/kernel_gate.h"
 
 namespace HostSim::State {

@@ -1,5 +1,5 @@
 // State file checks (decisions in state.h).
-#include "secpolicy/hostsim/state_file.h"
+#include "hostsim/state_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 
 extern "C" {
 void vsyslog(int priority, const char* format, va_list args);

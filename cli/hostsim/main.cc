@@ -16,7 +16,7 @@
 #include "cli/common/numbers.h"
 #include "cli/common/terminal_text.h"
 #include "cli/common/tool_main.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 
 namespace {
 

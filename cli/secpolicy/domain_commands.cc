@@ -6,7 +6,7 @@
 #include "secpolicy/domains/check_access_template.h"
 #include "secpolicy/domains/domain_display.h"
 #include "secpolicy/domains/domain_loading.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 
 namespace SecPolicyCli {
 

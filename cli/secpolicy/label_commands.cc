@@ -10,7 +10,7 @@
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/label_verify.h"
 #include "cli/secpolicy/label_walk.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/labels/object_policy.h"
 #include "secpolicy/load/special_domains.h"

@@ -4,7 +4,7 @@
 
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/json_display.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/hyx_access.h"

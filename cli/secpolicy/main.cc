@@ -8,7 +8,7 @@
 #include "cli/common/log_tap.h"
 #include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/policytext/messages.h"
 #include "secpolicy/policytext/retry_exception.h"

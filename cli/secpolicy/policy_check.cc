@@ -14,7 +14,7 @@
 #include <tuple>
 
 #include "secpolicy/domains/domain_policy.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/labels/object_policy.h"
 #include "secpolicy/load/policy_load.h"

@@ -4,7 +4,7 @@
 #include <map>
 
 #include "cli/secpolicy/kernel_rules.h"
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/policytext/messages.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/kernel_records.h"
 #include "tests/support/sim_fixture.h"
 

@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_system.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "secpolicy/platform/kernel_gate.h"
 #include "secpolicy/platform/kernel_records.h"

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/file_label_attr.h"
 #include "tests/support/sim_fixture.h"
 

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <functional>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/state.h"
+#include "hostsim/admin.h"
+#include "hostsim/state.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

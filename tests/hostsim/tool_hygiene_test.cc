@@ -3,7 +3,7 @@
 // profile that cannot exhaust memory.
 #include <gmock/gmock.h>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_system.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"

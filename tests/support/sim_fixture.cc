@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 
 extern char** environ;
 

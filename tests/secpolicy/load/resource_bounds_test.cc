@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
-#include "tests/load/child_process.h"
+#include "hostsim/admin.h"
+#include "tests/secpolicy/load/child_process.h"
 #include "tests/support/sim_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)

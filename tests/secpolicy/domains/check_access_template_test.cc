@@ -4,7 +4,7 @@
 #include <list>
 
 #include "secpolicy/domains/check_access_template.h"
-#include "tests/domains/domain_fixture.h"
+#include "tests/secpolicy/domains/domain_fixture.h"
 
 namespace DomainTests {
 namespace {

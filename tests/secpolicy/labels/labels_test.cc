@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/labels/label_sync.h"
 #include "secpolicy/platform/file_label_attr.h"

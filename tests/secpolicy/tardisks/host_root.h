@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "tests/support/sim_fixture.h"
 

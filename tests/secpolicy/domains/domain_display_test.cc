@@ -6,7 +6,7 @@
 
 #include "secpolicy/domains/domain_display.h"
 #include "secpolicy/domains/domain_policy.h"
-#include "tests/domains/domain_fixture.h"
+#include "tests/secpolicy/domains/domain_fixture.h"
 
 namespace DomainTests {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/kernelcalls/capability_calls.h"
 #include "secpolicy/kernelcalls/domain_calls.h"
 #include "secpolicy/kernelcalls/file_policy_calls.h"

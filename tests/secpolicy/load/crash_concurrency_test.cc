@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
-#include "secpolicy/hostsim/state.h"
-#include "tests/load/child_process.h"
+#include "hostsim/admin.h"
+#include "hostsim/state.h"
+#include "tests/secpolicy/load/child_process.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/tardisks/tardisk_discovery.h"
 #include "tests/support/sim_fixture.h"
-#include "tests/tardisks/host_root.h"
+#include "tests/secpolicy/tardisks/host_root.h"
 
 namespace {
 

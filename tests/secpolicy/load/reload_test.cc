@@ -9,9 +9,9 @@
 #include <memory>
 #include <thread>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/advanced_options.h"
-#include "tests/load/child_process.h"
+#include "tests/secpolicy/load/child_process.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

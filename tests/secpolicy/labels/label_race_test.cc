@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/platform/file_label_attr.h"
 #include "secpolicy/platform/host_ctl_exception.h"

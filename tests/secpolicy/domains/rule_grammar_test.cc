@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "secpolicy/domains/domain_policy.h"
-#include "tests/domains/domain_fixture.h"
+#include "tests/secpolicy/domains/domain_fixture.h"
 
 namespace DomainTests {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "secpolicy/policytext/policy_file_reader.h"

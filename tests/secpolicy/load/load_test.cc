@@ -8,12 +8,12 @@
 #include <fstream>
 #include <string>
 
-#include "secpolicy/hostsim/admin.h"
+#include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"
-#include "tests/tardisks/host_root.h"
+#include "tests/secpolicy/tardisks/host_root.h"
 
 namespace {
 
