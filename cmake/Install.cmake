@@ -40,6 +40,9 @@ if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST _secpolicy_system_libdirs)
   set_target_properties(secpolicy_cli hostsim_cli PROPERTIES
                         INSTALL_RPATH "$ORIGIN/${_secpolicy_bin_to_lib}")
   set_target_properties(secpolicy PROPERTIES INSTALL_RPATH "$ORIGIN")
+  if(TARGET secpolicy_admin)
+    set_target_properties(secpolicy_admin PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endif()
 endif()
 
 install(TARGETS secpolicy EXPORT SecPolicyTargets
@@ -48,6 +51,13 @@ install(TARGETS secpolicy EXPORT SecPolicyTargets
 install(TARGETS hostsim EXPORT SecPolicyTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hostsim
                 NAMELINK_COMPONENT development)
+if(TARGET secpolicy_admin)
+  target_include_directories(secpolicy_admin INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  set_target_properties(secpolicy_admin PROPERTIES EXPORT_NAME admin)
+  install(TARGETS secpolicy_admin EXPORT SecPolicyTargets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+                  NAMELINK_COMPONENT development)
+endif()
 install(TARGETS secpolicy_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT secpolicy)
 install(TARGETS hostsim_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT hostsim)
 
@@ -65,7 +75,7 @@ set(SECPOLICY_PLATFORM_HEADERS
     hostsim/admin.h)
 file(GLOB SECPOLICY_PUBLIC_HEADERS RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS
      secpolicy/policytext/*.h secpolicy/domains/*.h secpolicy/labels/*.h secpolicy/tardisks/*.h
-     secpolicy/load/*.h secpolicy/kernelcalls/*.h)
+     secpolicy/load/*.h secpolicy/kernelcalls/*.h secpolicy/admin/*.h secpolicy/analysis/*.h)
 list(REMOVE_ITEM SECPOLICY_PUBLIC_HEADERS ${SECPOLICY_INTERNAL_HEADERS})
 foreach(header IN LISTS SECPOLICY_PUBLIC_HEADERS SECPOLICY_PLATFORM_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
