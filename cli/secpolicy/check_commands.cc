@@ -80,14 +80,15 @@ int RunCheck(const Options& options) {
 }
 
 int RunDiff(const Options& options) {
-  std::vector<Change> changes;
+  DiffReport report;
   try {
-    changes = DiffPolicy(options.dir);
+    report = DiffPolicy(options.dir);
   } catch (const std::exception& failure) {
     return CannotRun(failure, 3);
   }
+  const auto& changes = report.changes;
   const bool changed = std::any_of(changes.begin(), changes.end(),
-                                   [](const Change& c) { return c.mark != '='; });
+                                   [](const Change& c) { return c.mark != '=' && c.mark != '!'; });
   if (options.json) {
     json list = json::array();
     for (const Change& c : changes) {
@@ -99,11 +100,17 @@ int RunDiff(const Options& options) {
                       {"after", Optional(c.after)},
                       {"line", c.line}});
     }
-    std::cout << JsonText({{"changed", changed}, {"changes", std::move(list)}});
+    std::cout << JsonText({{"changed", changed},
+                           {"loadFails", report.loadFails},
+                           {"errors", FindingsJson(report.errors)},
+                           {"changes", std::move(list)}});
   } else {
+    for (const Finding& f : report.errors) std::cerr << FindingLine(f, "") << '\n';
+    std::cerr.flush();
     for (const Change& c : changes) std::cout << CliCommon::EscapeControls(c.line) << '\n';
   }
   std::cout.flush();
+  if (report.loadFails) return 4;
   return changed ? 1 : 0;
 }
 
@@ -124,7 +131,9 @@ void AddDryRuns(CLI::App& app, int& status) {
       "diff",
       "Print what a load of DIR would change (domains, rules, objects, file and tardisk\n"
       "labels), one change per line, by running the load on a throwaway copy of the kernel;\n"
-      "nothing changes. Exit 1 when a load would change something, 3 when no diff can be made.");
+      "nothing changes. When that load would fail, its errors go to standard error as\n"
+      "check prints them and the changes it would still make are shown. Exit 1 when a\n"
+      "load would change something, 3 when no diff can be made, 4 when the load would fail.");
   diffCommand->add_option("DIR", diff->dir, "Policy directory")->capture_default_str();
   diffCommand->add_flag("--json", diff->json, "Print the changes as one JSON document");
   diffCommand->callback([&status, diff] { status = RunDiff(*diff); });

@@ -159,8 +159,10 @@ void AddLabelCommands(CLI::App& app, int& status) {
   auto verifyArgs = std::make_shared<VerifyArgs>();
   auto* verify = label->add_subcommand(
       "verify",
-      "Compare the labels on disk with the file-label mappings, for every mapped file or only "
-      "for each PATH, and change nothing.");
+      "Compare the labels on disk with the file-label mappings, for every mapped file or only\n"
+      "for each PATH, and change nothing. A file without a label attribute shows as\n"
+      "(no label). Exit 1 when a label differs, 3 when something could not be verified\n"
+      "(mappings that do not parse, a missing path, a file no mapping covers).");
   verify->add_flag("--json", verifyArgs->options.json,
                    "Print the result as JSON");
   verify->add_option("--mappings", verifyArgs->options.mappingDir,
@@ -169,7 +171,6 @@ void AddLabelCommands(CLI::App& app, int& status) {
   verify->add_option("DIR|PATH", verifyArgs->arguments, "Mappings folder, or files to check");
   AddWalkOptions(verify, verifyArgs->walk);
   verify->callback([&status, verifyArgs] {
-    status = 1;
     const int result = Run([&] {
       VerifyOptions options = verifyArgs->options;
       const auto& arguments = verifyArgs->arguments;
@@ -183,7 +184,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
       options.walk = verifyArgs->walk.Settings(progress);
       status = VerifyLabels(options);
     });
-    if (result != 0) status = result;
+    if (result != 0) status = 3;  // e.g. an --exclude path that cannot be examined
   });
 
   auto matchDir = std::make_shared<std::string>();

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/secpolicy/finding.h"
 #include "cli/secpolicy/label_walk.h"
 #include "secpolicy/labels/file_labels.h"
 
@@ -24,9 +25,9 @@ using Mapping = SecPolicy::FileLabelPolicy::FileLabel;
 class MappingSet {
  public:
   // Parses the files of `dir` as load-file-labels does, reporting the same
-  // errors; returns false when any file failed to parse. Throws when `dir`
-  // cannot be read.
-  bool Load(const std::string& dir, HyxAccessInterfaceImpl& iface);
+  // errors; returns one finding per file that failed to parse. Throws when
+  // `dir` cannot be read.
+  std::vector<Finding> Load(const std::string& dir, HyxAccessInterfaceImpl& iface);
 
   const std::vector<Mapping>& mappings() const { return mappings_; }
 
@@ -56,7 +57,10 @@ struct VerifyOptions {
   WalkSettings walk;
 };
 
-// Prints the differences; returns 0 when every label matches, 1 otherwise.
+// Prints the differences; returns 0 when every label matches, 1 when some
+// differ, 3 when something could not be verified (the mappings do not
+// parse or cannot be read, a path is missing or no mapping covers it, a
+// label cannot be read).
 int VerifyLabels(const VerifyOptions& options);
 
 // Prints, for each path, the label and the mapping that gives it; returns 0

@@ -52,7 +52,7 @@ TEST_F(LabelCliTest, VerifyReportsUntilALoadAndMatchNamesTheLine) {
   ASSERT_EQ(Run({"load-file-labels", map_}).status, 0);
   const auto after = Run({"label", "verify", "--json", map_});
   EXPECT_EQ(after.status, 0) << after.err;
-  EXPECT_EQ(after.out, "{\"matched\":157,\"differences\":[]}\n");
+  EXPECT_EQ(after.out, "{\"matched\":157,\"differences\":[],\"errors\":[]}\n");
 
   const auto match = Run({"label", "match", "--mappings", map_, tree_ + "/d3", tree_ + "/d3/f1",
                           tree_ + "/d5/f7", tree_ + "/d5/f8", scratch_.str()});
@@ -75,9 +75,9 @@ TEST_F(LabelCliTest, VerifyOfNamedPathsAndExitStatus) {
       {{"--mappings", map_, f8}, 1, f8 + ": tmpFile -> logFile\n", ""},
       {{"--mappings", map_, "--json", f8}, 1,
        "{\"matched\":0,\"differences\":[{\"path\":\"" + f8 +
-           "\",\"current\":\"tmpFile\",\"wanted\":\"logFile\"}]}\n",
+           "\",\"current\":\"tmpFile\",\"wanted\":\"logFile\"}],\"errors\":[]}\n",
        ""},
-      {{"--mappings", map_, scratch_.str()}, 1, "",
+      {{"--mappings", map_, scratch_.str()}, 3, "",
        "Error: No file-label mapping covers " + scratch_.str() + "\n"},
       {{"--jobs", "x", map_}, 2, "", "@ANY@"},
       {{"--frobnicate"}, 2, "", "@ANY@"},
@@ -129,7 +129,7 @@ TEST_F(LabelCliTest, JobsChangeNeitherResultsNorMessages) {
             std::string::npos)
       << one.err;
   EXPECT_EQ(one.err.find("d9/unlabelled"), std::string::npos);
-  EXPECT_NE(verifyOne.out.find(tree_ + "/d7/unlabelled: (none) -> logFile\n"), std::string::npos);
+  EXPECT_NE(verifyOne.out.find(tree_ + "/d7/unlabelled: (no label) -> logFile\n"), std::string::npos);
 }
 
 TEST_F(LabelCliTest, ExcludedSubtreesAreLeftAlone) {
