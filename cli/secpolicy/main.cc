@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/common/log_tap.h"
+#include "cli/common/terminal_text.h"
 #include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
 #include "hostsim/admin.h"
@@ -34,7 +35,8 @@ void Report(const std::string& text) {
       text == CliCommon::LastLoggedError() &&
       std::find(kReportedBeforeThrown.begin(), kReportedBeforeThrown.end(), text) !=
           kReportedBeforeThrown.end();
-  if (!justReported) SecPolicy::SecpolicyError(text);
+  // The text may carry a name or a path as given: one line, escaped.
+  if (!justReported) SecPolicy::SecpolicyError(CliCommon::EscapeControls(text));
 }
 
 int Run(const std::function<void()>& operation) {
@@ -54,7 +56,9 @@ int Run(const std::function<void()>& operation) {
 
 }  // namespace SecPolicyCli
 
-int main(int argc, char** argv) {
+namespace {
+
+int Secpolicy(int argc, char** argv) {
   CLI::App app{
       "Loads, applies and displays the mandatory access-control policy of the host.\n"
       "Exit status: 0 on success, 1 when the operation fails (reported as \"Error: ...\" on\n"
@@ -74,6 +78,9 @@ int main(int argc, char** argv) {
   SecPolicyCli::AddLabelCommands(app, status);
   SecPolicyCli::AddLoadCommands(app, status);
   SecPolicyCli::AddCheckCommands(app, status);
-  return CliCommon::ToolMain(
-      app, argc, argv, [&status] { return status; }, SecPolicyCli::Report);
+  return CliCommon::ParseAndRun(app, argc, argv, [&status] { return status; });
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return CliCommon::ToolMain(argc, argv, Secpolicy, SecPolicyCli::Report); }
