@@ -62,8 +62,10 @@ int Secpolicy(int argc, char** argv) {
   CLI::App app{
       "Loads, applies and displays the mandatory access-control policy of the host.\n"
       "Exit status: 0 on success, 1 when the operation fails (reported as \"Error: ...\" on\n"
-      "standard error), 2 on a usage error, 75 when the kernel asked for a retry that was\n"
-      "not made. The simulated host's state is the file named by HOSTSIM_STATE.",
+      "standard error), 2 on a usage error, 3 when diff or label verify could not answer,\n"
+      "4 when diff finds that a load would fail, 75 when the kernel asked for a retry that\n"
+      "was not made (see secpolicy(8)). The simulated host's state is the file named by\n"
+      "HOSTSIM_STATE.",
       "secpolicy"};
   app.require_subcommand(1);
   app.fallthrough();  // -v may follow the command
