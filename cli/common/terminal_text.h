@@ -29,7 +29,8 @@ std::string EscapeControls(const std::string& text);
 // while a hostile name can no longer clear the screen or set the title. It
 // cannot stop a newline inside a name from breaking the line.
 //
-// Allocates nothing, so an out-of-memory report still gets through.
+// Allocates nothing, so an out-of-memory report still gets through. One
+// writer at a time, like any stream buffer.
 class TerminalGuard : public std::streambuf {
  public:
   explicit TerminalGuard(std::ostream& stream);
