@@ -100,7 +100,9 @@ TerminalGuard::~TerminalGuard() {
 
 bool TerminalGuard::Finish() {
   bool ok = Drain();
-  for (std::size_t k = 0; k < pendingSize_; ++k) ok = Escape(static_cast<unsigned char>(pending_[k])) && ok;
+  for (std::size_t k = 0; k < pendingSize_; ++k) {
+    ok = Escape(static_cast<unsigned char>(pending_[k])) && ok;
+  }
   pendingSize_ = 0;
   return target_->pubsync() == 0 && ok;
 }

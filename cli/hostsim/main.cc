@@ -216,7 +216,8 @@ int Hostsim(int argc, char** argv) {
       args.push_back(nullptr);
       execvp(args[0], args.data());
       const int error = errno;
-      std::cerr << "Error: cannot run " << CliCommon::EscapeControls(command[0]) << ": " << std::strerror(error) << std::endl;
+      std::cerr << "Error: cannot run " << CliCommon::EscapeControls(command[0]) << ": "
+                << std::strerror(error) << std::endl;
       status = error == ENOENT || error == ENOTDIR ? 127 : 126;
     };
   });

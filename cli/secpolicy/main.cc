@@ -85,4 +85,6 @@ int Secpolicy(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return CliCommon::ToolMain(argc, argv, Secpolicy, SecPolicyCli::Report); }
+int main(int argc, char** argv) {
+  return CliCommon::ToolMain(argc, argv, Secpolicy, SecPolicyCli::Report);
+}

@@ -280,7 +280,8 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
       const int retries =
           a.retries.empty() ? kDefaultListRetries : static_cast<int>(*ParseInRange(a.retries, 0, 1000));
       for (const auto& rule : ReadFilePolicies(U32(a.domain), size, retries)) {
-        std::cout << CliCommon::EscapeControls(PathOf(rule)) << " 0x" << std::hex << rule.permissions << std::dec << '\n';
+        std::cout << CliCommon::EscapeControls(PathOf(rule)) << " 0x" << std::hex
+                  << rule.permissions << std::dec << '\n';
       }
       std::cout.flush();
     });
