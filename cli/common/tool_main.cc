@@ -1,5 +1,7 @@
 #include "cli/common/tool_main.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -12,6 +14,34 @@
 namespace CliCommon {
 
 namespace {
+
+bool started = false;  // ToolMain's handler is in place
+std::terminate_handler defaultTerminate = nullptr;
+
+// Before main, the objects of the command-line library are being made: a
+// failure there is memory running out, even when the exception itself could
+// not be allocated. Said in one line with nothing that allocates.
+[[noreturn]] void TerminateBeforeMain() {
+  bool outOfMemory = !started;
+  if (outOfMemory) {
+    try {
+      if (const auto current = std::current_exception()) std::rethrow_exception(current);
+    } catch (const std::bad_alloc&) {
+    } catch (...) {
+      outOfMemory = false;
+    }
+  }
+  if (!outOfMemory) defaultTerminate();
+  static const char kText[] = "Error: out of memory\n";
+  [[maybe_unused]] const auto written = write(STDERR_FILENO, kText, sizeof kText - 1);
+  _exit(1);
+}
+
+// Made before every other static object of the program.
+struct EarlyTerminateHandler {
+  EarlyTerminateHandler() { defaultTerminate = std::set_terminate(TerminateBeforeMain); }
+};
+__attribute__((init_priority(101))) const EarlyTerminateHandler earlyTerminateHandler;
 
 // Passes everything on to standard output's own buffer and keeps the error
 // number of the first write or flush that failed: by the end of the run,
@@ -106,6 +136,7 @@ int ParseAndRun(CLI::App& app, int argc, char** argv, const std::function<int()>
 
 int ToolMain(int argc, char** argv, int (*body)(int argc, char** argv),
              void (*reportError)(const std::string& text)) {
+  started = true;
   CheckedOutput output(std::cout);
   TerminalGuard guard(std::cout);
   const auto report = [&](const char* text) {
