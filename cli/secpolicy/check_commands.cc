@@ -170,7 +170,7 @@ void AddLookups(CLI::App& app, int& status) {
       HyxAccessInterfaceImpl iface;
       std::uint32_t found = 0;
       if (!iface.FindDomain(*name, &found)) {
-        throw HostCtl::Lib::HostCtlException("No domain named " + CliCommon::EscapeControls(*name));
+        throw HostCtl::Lib::HostCtlException("No domain named " + *name);  // Report escapes it
       }
       std::cout << found << std::endl;
     });

@@ -13,7 +13,7 @@ namespace SecPolicyCli {
 // SecPolicyRetryException, reported alike.
 int Run(const std::function<void()>& operation);
 
-// Reports a failure's text through the library's error sink, unless the
+// Reports a failure's text, escaped, through the library's error sink, unless the
 // library has just reported that very text before throwing it.
 void Report(const std::string& text);
 

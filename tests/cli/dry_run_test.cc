@@ -241,15 +241,15 @@ TEST_F(DryRunTest, DisplayJsonRuleTextsAreTheTextDisplayLines) {
 }
 
 TEST_F(DryRunTest, DomainListAndIdLookUpByName) {
-  for (const char* name : {"plain", "tab\there", "esc\x1b[2J", "back\\slash"}) {
+  for (const char* name : {"plain", "caf\xc3\xa9", "raw\xff[2J", "back\\slash"}) {
     Tool("secpolicy", {"domain", "create", name});
   }
   const auto list = RunTool("secpolicy", {"domain", "list"});
   EXPECT_EQ(list.status, 0);
-  EXPECT_EQ(list.out, "2\tplain\n3\ttab\\there\n4\tesc\\x1b[2J\n5\tback\\\\slash\n");
+  EXPECT_EQ(list.out, "2\tplain\n3\tcaf\xc3\xa9\n4\traw\\xff[2J\n5\tback\\\\slash\n");
   EXPECT_EQ(nlohmann::json::parse(RunTool("secpolicy", {"domain", "list", "--json"}).out)[1],
-            (nlohmann::json{{"id", 3}, {"name", "tab\there"}}));
-  EXPECT_EQ(RunTool("secpolicy", {"domain", "id", "esc\x1b[2J"}).out, "4\n");
+            (nlohmann::json{{"id", 3}, {"name", "caf\xc3\xa9"}}));
+  EXPECT_EQ(RunTool("secpolicy", {"domain", "id", "raw\xff[2J"}).out, "4\n");
   const auto missing = RunTool("secpolicy", {"domain", "id", "no\nsuch"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "Error: No domain named no\\nsuch\n");
