@@ -74,6 +74,8 @@ int main(int argc, char** argv) {
   SecPolicyCli::AddLabelCommands(app, status);
   SecPolicyCli::AddLoadCommands(app, status);
   SecPolicyCli::AddCheckCommands(app, status);
+  SecPolicyCli::AddQueryCommands(app, status);
+  SecPolicyCli::AddGraphCommands(app, status);
   return CliCommon::ToolMain(
       app, argc, argv, [&status] { return status; }, SecPolicyCli::Report);
 }

@@ -78,6 +78,8 @@ class Linter {
       if (!rule.shadowedBy || rule.source.path.empty()) continue;
       const Rule& later = model_.rules[*rule.shadowedBy];
       const bool conflict = rule.keyword != "-r" && rule.action != later.action;
+      // The default tardisk policy rewriting a line with the same effect changes nothing.
+      if (!conflict && later.origin == Origin::DefaultTardisk) continue;
       if (conflict) {
         Add("SP202", rule.source,
             rule.domain + ": '" + rule.Text() + "' is overridden by '" + later.Text() + "' at " +

@@ -13,7 +13,7 @@ namespace {
 using json = nlohmann::ordered_json;
 
 std::string Dump(const json& document) {
-  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 // A path as a URI reference: unreserved bytes and "/" kept, others %XX.

@@ -98,7 +98,7 @@ std::vector<Answer> ForPath(const Model& model, const std::string& path) {
     if (Tidy(m.path) == Tidy(path) || (m.recursive && Covers(m.path, path))) {
       Answer answer = FromMapping(model, m);
       answer.kind = "label";
-      answer.text = "label " + path + ": " + m.label + " (" + m.Text() + ")";
+      answer.text = "label " + path + ": " + m.label;
       answers.push_back(std::move(answer));
       break;
     }
@@ -164,7 +164,8 @@ std::vector<Answer> Query(const Model& model, const QueryOptions& options) {
 }
 
 std::string AnswerLine(const Answer& answer, bool fromKernel) {
-  std::string line = SourceText(answer.source, fromKernel) + ": ";
+  std::string line =
+      (answer.kind == "role" ? "(special role)" : SourceText(answer.source, fromKernel)) + ": ";
   if (answer.kind == "rule") line += answer.domain + ": ";
   line += answer.text;
   if (answer.shadowedBy) line += " (shadowed by " + SourceText(*answer.shadowedBy, fromKernel) + ")";
@@ -189,7 +190,7 @@ std::string AnswersJson(const Model& model, const std::vector<Answer>& answers) 
   const json document = {{"source", model.fromKernel ? "kernel" : "tree"},
                          {"dir", model.fromKernel ? json(nullptr) : json(model.dir)},
                          {"answers", std::move(list)}};
-  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace SecPolicy::Analysis
