@@ -151,7 +151,9 @@ class Linter {
            slash = slash == 0 ? std::string::npos : path.rfind('/', slash - 1)) {
         const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
         if (lstat(folder.c_str(), &status) != 0) continue;
-        const bool othersWrite = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+        // A sticky folder (such as /tmp) keeps others from replacing what is ours.
+        const bool othersWrite =
+            (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0;
         const bool foreignOwner = status.st_uid != 0 && status.st_uid != geteuid();
         if (S_ISDIR(status.st_mode) && (othersWrite || foreignOwner)) {
           Add("SP205", mapping.source,

@@ -294,6 +294,11 @@ void ReadMappings(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
   }
 }
 
+std::string TidyPath(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 // Marks every rule that a later write of the same domain and identity
 // overrides, and every mapping that a later one rewrites.
 void MarkShadowed(Model& model) {
@@ -311,7 +316,7 @@ void MarkShadowed(Model& model) {
     for (std::size_t later = model.mappings.size(); later-- > i + 1;) {
       const Mapping& a = model.mappings[i];
       const Mapping& b = model.mappings[later];
-      if (a.path == b.path && (b.recursive || !a.recursive)) {
+      if (TidyPath(a.path) == TidyPath(b.path) && (b.recursive || !a.recursive)) {
         model.mappings[i].shadowedBy = later;
         break;
       }

@@ -54,7 +54,7 @@ std::vector<Answer> Enters(const Model& model, const std::string& domain) {
   std::vector<Answer> answers;
   for (const auto& role : SpecialRoles()) {
     if (domain == role.domain) {
-      answers.push_back({"role", domain, "", {domain}, "", std::string("special role: ") + role.role,
+      answers.push_back({"role", domain, "", {domain}, "", domain + ": " + role.role,
                          {}, true, std::nullopt, role.role});
     }
   }
