@@ -113,12 +113,21 @@ std::vector<Rule> RulesOf(const DomainPolicy& policy, const Source& file, Origin
   return rules;
 }
 
+// Built field by field: GCC 12 at -O3 warns falsely on the nested braces.
+void AddProblem(Model& model, const std::string& path, unsigned int line, const std::string& text) {
+  Problem problem;
+  problem.source.path = path;
+  problem.source.line = line;
+  problem.text = text;
+  model.problems.push_back(std::move(problem));
+}
+
 PolicyFileList ListFiles(const std::string& dir, Model& model) {
   PolicyFileList files;
   try {
     GetFileList(dir, files);
   } catch (const HostCtlException& failure) {
-    model.problems.push_back({{dir, 0}, failure.what()});
+    AddProblem(model, dir, 0, failure.what());
   }
   return files;
 }
@@ -148,7 +157,7 @@ void ReadObjects(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& m
     try {
       one.ParsePolicy(path);
     } catch (const HostCtlException& failure) {
-      model.problems.push_back({{path, StoppedAt(path, one.objects.size())}, failure.what()});
+      AddProblem(model, path, StoppedAt(path, one.objects.size()), failure.what());
     }
     // Each name stands alone on its line, in line order.
     ParsedPolicyFile lines;
@@ -168,7 +177,7 @@ void ReadObjects(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& m
   try {
     all.SetObjects(iface);
   } catch (const HostCtlException& failure) {
-    model.problems.push_back({{dir, 0}, failure.what()});
+    AddProblem(model, dir, 0, failure.what());
   }
   for (const auto& [name, id] : iface.GetKeywordsMap(HYXACCESS_KEYWORD_OBJECT)) {
     if (iface.IsPredefinedLabel(name, HYXACCESS_LABEL_OBJECT)) model.predefinedObjects.push_back(name);
@@ -186,7 +195,7 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
     try {
       if (!iface.FindDomain(name, &id)) id = iface.CreateDomain(name, HYXACCESS_QSI_DEFDOM_NONE);
     } catch (const HostCtlException& failure) {
-      model.problems.push_back({{path, 0}, failure.what()});
+      AddProblem(model, path, 0, failure.what());
       continue;
     }
     auto policy = std::make_unique<DomainPolicy>(name, id);
@@ -200,7 +209,7 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
     try {
       ParseFile(path, lines);
     } catch (const HostCtlException& failure) {
-      model.problems.push_back({{path, 0}, failure.what()});
+      AddProblem(model, path, 0, failure.what());
     }
     // Line by line through the domain policy, so the line that fails is known.
     for (auto& entry : lines) {
@@ -208,7 +217,7 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
       try {
         policy->ProcessParsedPolicyFile(iface, one);
       } catch (const HostCtlException& failure) {
-        model.problems.push_back({{path, entry.first}, failure.what()});
+        AddProblem(model, path, entry.first, failure.what());
         break;
       }
     }
@@ -216,7 +225,7 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
     try {
       policy->CheckPolicyConstraints(iface);
     } catch (const HostCtlException& failure) {
-      model.problems.push_back({{path, 0}, failure.what()});
+      AddProblem(model, path, 0, failure.what());
       skipped = true;
     }
     for (Rule& rule : RulesOf(*policy, {path, 0}, Origin::DomainFile)) {
@@ -239,7 +248,7 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
   try {
     GetTardiskLists(dir, policies.policies, defaultTardisks);
   } catch (const HostCtlException& failure) {
-    model.problems.push_back({{dir, 0}, failure.what()});
+    AddProblem(model, dir, 0, failure.what());
     return;
   }
   std::vector<std::string> launchDomains;
@@ -250,7 +259,7 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
     model.defaultTardiskLabel = iface.GetDefaultTardiskLabel();
     model.defaultTardiskDomain = iface.GetDefaultTardiskDomain();
   } catch (const HostCtlException& failure) {
-    model.problems.push_back({{dir, 0}, failure.what()});
+    AddProblem(model, dir, 0, failure.what());
   }
   for (TardiskPolicy* policy : policies.policies) {
     auto* set = dynamic_cast<TardiskExceptionRules*>(policy->ruleSets["-E"]);
@@ -258,7 +267,7 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
       policy->ParsePolicy(iface);
     } catch (const HostCtlException& failure) {
       const std::size_t taken = set != nullptr ? set->rules.size() : 0;
-      model.problems.push_back({{policy->path, StoppedAt(policy->path, taken)}, failure.what()});
+      AddProblem(model, policy->path, StoppedAt(policy->path, taken), failure.what());
     }
     if (set == nullptr) continue;
     for (const auto& rule : set->rules) {
@@ -286,7 +295,7 @@ void ReadMappings(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
     try {
       policy.ParsePolicy(path, iface);
     } catch (const HostCtlException& failure) {
-      model.problems.push_back({{path, StoppedAt(path, policy.fileLabels.size())}, failure.what()});
+      AddProblem(model, path, StoppedAt(path, policy.fileLabels.size()), failure.what());
     }
     for (const auto& m : policy.fileLabels) {
       model.mappings.push_back({m.path, m.label, m.recursive, {m.file, m.line}, {}});

@@ -14,9 +14,23 @@ using json = nlohmann::ordered_json;
 
 const std::set<std::string> kKeywords = {"-a", "-c", "-d", "-f", "-p", "-r", "-s", "-u"};
 
+// Built field by field: GCC 12 at -O3 warns falsely on aggregate braces here.
+Answer Make(const char* kind, const std::string& domain, std::vector<std::string> words,
+            const std::string& text, const Source& source) {
+  Answer answer;
+  answer.kind = kind;
+  answer.domain = domain;
+  answer.words = std::move(words);
+  answer.text = text;
+  answer.source = source;
+  return answer;
+}
+
 Answer FromRule(const Model& model, const Rule& rule) {
-  Answer answer{"rule", rule.domain, rule.keyword, rule.words, rule.action, rule.Text(),
-                rule.source, rule.TakesEffect(), std::nullopt, ""};
+  Answer answer = Make("rule", rule.domain, rule.words, rule.Text(), rule.source);
+  answer.keyword = rule.keyword;
+  answer.action = rule.action;
+  answer.effective = rule.TakesEffect();
   if (rule.shadowedBy) answer.shadowedBy = model.rules[*rule.shadowedBy].source;
   if (rule.skipped) answer.note = "not loaded: the domain fails its constraint check";
   if (rule.origin == Origin::TardiskPolicy) answer.note = "tardisk policy";
@@ -25,16 +39,18 @@ Answer FromRule(const Model& model, const Rule& rule) {
 }
 
 Answer FromMapping(const Model& model, const Mapping& mapping) {
-  Answer answer{"mapping", "", "", {mapping.path, mapping.label}, "", mapping.Text(),
-                mapping.source, !mapping.shadowedBy, std::nullopt, ""};
+  Answer answer = Make("mapping", "", {mapping.path, mapping.label}, mapping.Text(), mapping.source);
+  answer.effective = !mapping.shadowedBy;
   if (mapping.shadowedBy) answer.shadowedBy = model.mappings[*mapping.shadowedBy].source;
   return answer;
 }
 
 Answer FromTardisk(const TardiskRule& rule) {
-  return {"tardisk", rule.domain, "-E", {rule.label, rule.domain}, "",
-          "tardisk " + rule.tardisk + ": -E " + rule.label + " " + rule.domain, rule.source,
-          true, std::nullopt, ""};
+  Answer answer = Make("tardisk", rule.domain, {rule.label, rule.domain},
+                       "tardisk " + rule.tardisk + ": -E " + rule.label + " " + rule.domain,
+                       rule.source);
+  answer.keyword = "-E";
+  return answer;
 }
 
 std::string Tidy(std::string path) {
@@ -54,8 +70,8 @@ std::vector<Answer> Enters(const Model& model, const std::string& domain) {
   std::vector<Answer> answers;
   for (const auto& role : SpecialRoles()) {
     if (domain == role.domain) {
-      answers.push_back({"role", domain, "", {domain}, "", domain + ": " + role.role,
-                         {}, true, std::nullopt, role.role});
+      answers.push_back(Make("role", domain, {domain}, domain + ": " + role.role, {}));
+      answers.back().note = role.role;
     }
   }
   for (const Rule& rule : model.rules) {
@@ -71,8 +87,7 @@ std::vector<Answer> Uses(const Model& model, const std::string& object) {
   std::vector<Answer> answers;
   for (const ObjectDef& def : model.objects) {
     if (def.name == object) {
-      answers.push_back({"object", "", "", {object}, "", "object " + object, def.source, true,
-                         std::nullopt, ""});
+      answers.push_back(Make("object", "", {object}, "object " + object, def.source));
     }
   }
   for (const Rule& rule : model.rules) {
