@@ -96,8 +96,8 @@ void Run(benchmark::State& state, Tree tree, Work work) {
     state.ResumeTiming();
     switch (work) {
       case Work::kLoad: LoadQuietly(dir); break;
-      case Work::kCheck: benchmark::DoNotOptimize(SecPolicyCli::CheckPolicy(dir)); break;
-      case Work::kDiff: benchmark::DoNotOptimize(SecPolicyCli::DiffPolicy(dir)); break;
+      case Work::kCheck: benchmark::DoNotOptimize(SecPolicy::Admin::CheckPolicy(dir)); break;
+      case Work::kDiff: benchmark::DoNotOptimize(SecPolicy::Admin::DiffPolicy(dir)); break;
     }
   }
   setenv("HOSTSIM_STATE", (Scratch() + "/state.db").c_str(), 1);

@@ -16,6 +16,15 @@
 
 namespace SecPolicyCli {
 
+using HyxCtl::Security::HyxAccessInterfaceImpl;
+using SecPolicy::Admin::Change;
+using SecPolicy::Admin::CheckPolicy;
+using SecPolicy::Admin::CheckReport;
+using SecPolicy::Admin::DiffPolicy;
+using SecPolicy::Admin::DiffReport;
+using SecPolicy::Admin::Finding;
+using SecPolicy::Admin::ReadDomains;
+
 namespace {
 
 using json = nlohmann::ordered_json;

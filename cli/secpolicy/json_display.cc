@@ -12,6 +12,13 @@
 
 namespace SecPolicyCli {
 
+using HyxCtl::Security::HyxAccessInterfaceImpl;
+using SecPolicy::Admin::KernelDomain;
+using SecPolicy::Admin::KernelRule;
+using SecPolicy::Admin::ReadDomain;
+using SecPolicy::Admin::ReadDomains;
+using SecPolicy::Admin::ReadRules;
+
 namespace {
 
 using json = nlohmann::ordered_json;

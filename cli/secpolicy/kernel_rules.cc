@@ -2,7 +2,7 @@
 
 #include <list>
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 namespace {
 
@@ -126,4 +126,4 @@ std::vector<KernelRule> ReadRules(HyxAccessInterfaceImpl& iface, std::uint32_t d
   return rules;
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

@@ -17,6 +17,8 @@
 
 namespace SecPolicyCli {
 
+using SecPolicy::Admin::Finding;
+
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 using Mapping = SecPolicy::FileLabelPolicy::FileLabel;
 

@@ -17,6 +17,8 @@
 
 namespace SecPolicyCli {
 
+using SecPolicy::Admin::ReadDomain;
+
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 
 namespace {

@@ -14,7 +14,7 @@
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/policytext/policy_file_reader.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 namespace {
 
@@ -251,4 +251,4 @@ DiffReport DiffPolicy(const std::string& dir) {
   return report;
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin
