@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "bench/bench_support.h"
-#include "cli/secpolicy/policy_check.h"
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/policy_check.h"
+#include "secpolicy/admin/policy_diff.h"
 #include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"

@@ -7,9 +7,9 @@
 
 #include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
-#include "cli/secpolicy/kernel_rules.h"
-#include "cli/secpolicy/policy_check.h"
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/kernel_rules.h"
+#include "secpolicy/admin/policy_check.h"
+#include "secpolicy/admin/policy_diff.h"
 #include "cli/secpolicy/terminal_text.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"

@@ -4,7 +4,7 @@
 #include <iostream>
 #include <list>
 
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 #include "cli/secpolicy/terminal_text.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/policytext/messages.h"

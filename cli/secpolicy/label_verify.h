@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/secpolicy/finding.h"
+#include "secpolicy/admin/finding.h"
 #include "cli/secpolicy/label_walk.h"
 #include "secpolicy/labels/file_labels.h"
 

@@ -8,7 +8,7 @@
 
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/json_display.h"
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 #include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"

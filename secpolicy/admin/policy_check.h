@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/secpolicy/finding.h"
+#include "secpolicy/admin/finding.h"
 #include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy::Admin {

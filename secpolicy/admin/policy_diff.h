@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/secpolicy/policy_check.h"
+#include "secpolicy/admin/policy_check.h"
 
 namespace SecPolicy::Admin {
 

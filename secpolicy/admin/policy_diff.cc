@@ -1,4 +1,4 @@
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/policy_diff.h"
 
 #include <algorithm>
 #include <functional>
@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 #include "hostsim/admin.h"
 #include "secpolicy/labels/label_tree.h"
 #include "secpolicy/load/special_domains.h"

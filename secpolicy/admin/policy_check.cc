@@ -1,4 +1,4 @@
-#include "cli/secpolicy/policy_check.h"
+#include "secpolicy/admin/policy_check.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

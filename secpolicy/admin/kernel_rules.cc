@@ -1,4 +1,4 @@
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 
 #include <list>
 
