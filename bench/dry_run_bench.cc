@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "bench/bench_support.h"
-#include "cli/secpolicy/policy_check.h"
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/policy_check.h"
+#include "secpolicy/admin/policy_diff.h"
 #include "hostsim/admin.h"
 #include "secpolicy/analysis/graph.h"
 #include "secpolicy/analysis/lint.h"
@@ -99,8 +99,8 @@ void Run(benchmark::State& state, Tree tree, Work work) {
     state.ResumeTiming();
     switch (work) {
       case Work::kLoad: LoadQuietly(dir); break;
-      case Work::kCheck: benchmark::DoNotOptimize(SecPolicyCli::CheckPolicy(dir)); break;
-      case Work::kDiff: benchmark::DoNotOptimize(SecPolicyCli::DiffPolicy(dir)); break;
+      case Work::kCheck: benchmark::DoNotOptimize(SecPolicy::Admin::CheckPolicy(dir)); break;
+      case Work::kDiff: benchmark::DoNotOptimize(SecPolicy::Admin::DiffPolicy(dir)); break;
       // The tool's whole work: one reading of the tree, then its question.
       case Work::kQuery: {
         SecPolicy::Analysis::QueryOptions options;

@@ -7,14 +7,23 @@
 
 #include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
-#include "cli/secpolicy/kernel_rules.h"
-#include "cli/secpolicy/policy_check.h"
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/kernel_rules.h"
+#include "secpolicy/admin/policy_check.h"
+#include "secpolicy/admin/policy_diff.h"
 #include "cli/secpolicy/terminal_text.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicyCli {
+
+using HyxCtl::Security::HyxAccessInterfaceImpl;
+using SecPolicy::Admin::Change;
+using SecPolicy::Admin::CheckPolicy;
+using SecPolicy::Admin::CheckReport;
+using SecPolicy::Admin::DiffPolicy;
+using SecPolicy::Admin::DiffReport;
+using SecPolicy::Admin::Finding;
+using SecPolicy::Admin::ReadDomains;
 
 namespace {
 

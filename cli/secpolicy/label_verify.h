@@ -11,11 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "cli/secpolicy/finding.h"
+#include "secpolicy/admin/finding.h"
 #include "cli/secpolicy/label_walk.h"
 #include "secpolicy/labels/file_labels.h"
 
 namespace SecPolicyCli {
+
+using SecPolicy::Admin::Finding;
 
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 using Mapping = SecPolicy::FileLabelPolicy::FileLabel;

@@ -8,7 +8,7 @@
 
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/json_display.h"
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 #include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"
@@ -16,6 +16,8 @@
 #include "secpolicy/tardisks/default_tardisk_policy.h"
 
 namespace SecPolicyCli {
+
+using SecPolicy::Admin::ReadDomain;
 
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/secpolicy/finding.h"
+#include "secpolicy/admin/finding.h"
 #include "secpolicy/platform/hyx_access.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 struct CheckReport {
   std::vector<Finding> errors;    // by path, then line
@@ -38,4 +38,4 @@ LoadRun RunLoad(const std::string& dir, HyxCtl::Security::HyxAccessInterfaceImpl
 CheckReport ExamineLoad(const std::string& dir, HyxCtl::Security::HyxAccessInterfaceImpl& iface,
                         const LoadRun& run);
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 struct Finding {
   std::string path;                  // the policy file (or folder, or labelled file) concerned
@@ -12,4 +12,4 @@ struct Finding {
   std::string text;
 };
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

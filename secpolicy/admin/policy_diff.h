@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/secpolicy/policy_check.h"
+#include "secpolicy/admin/policy_check.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 struct Change {
   // + added, - removed, ~ changed, = kept (held, not in the tree), ! a
@@ -32,4 +32,4 @@ struct DiffReport {
 // Changes nothing; throws when the throwaway copy cannot be made or read.
 DiffReport DiffPolicy(const std::string& dir);
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

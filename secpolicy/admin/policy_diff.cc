@@ -1,4 +1,4 @@
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/policy_diff.h"
 
 #include <algorithm>
 #include <functional>
@@ -7,14 +7,14 @@
 #include <map>
 #include <set>
 
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 #include "hostsim/admin.h"
 #include "secpolicy/labels/label_tree.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/policytext/policy_file_reader.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 namespace {
 
@@ -251,4 +251,4 @@ DiffReport DiffPolicy(const std::string& dir) {
   return report;
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

@@ -1,4 +1,4 @@
-#include "cli/secpolicy/policy_check.h"
+#include "secpolicy/admin/policy_check.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -25,7 +25,7 @@
 #include "secpolicy/tardisks/tardisk_policy.h"
 #include "secpolicy/platform/unique_fd.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 namespace {
 
@@ -560,4 +560,4 @@ CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, c
   return report;
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin
