@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +172,7 @@ class Connection {
   // The state's commit stamp now; nullopt when it cannot be read, and then
   // nothing is served from memory.
   std::optional<WalStamp> Stamp() {
+    if (private_) return WalStamp{privateCommits_, 0, 0};
     if (shm_ == nullptr) MapShm();
     if (shm_ == nullptr) return std::nullopt;
     const volatile std::uint32_t* header = shm_;
@@ -223,6 +225,7 @@ class Connection {
   void CommitKeeping() {
     const auto before = Stamp();
     ExecScript("COMMIT", "cannot commit");
+    if (private_ && wrote_) ++privateCommits_;
     const auto after = Stamp();
     const bool onlyThis = before && after && before->salt1 == after->salt1 &&
                           before->salt2 == after->salt2 &&
@@ -272,19 +275,42 @@ class Connection {
   // opens a file that init has checked, created or left empty.
   void Use(const std::string& path, bool forInit = false) {
     if (db_ != nullptr && owner_ != ThisPid()) Abandon();
+    if (private_) {
+      if (db_ == nullptr) {
+        throw HostCtl::Lib::HostCtlException("hostsim state " + path_ +
+                                             ": a dry run's copy belongs to the process that made it");
+      }
+      return;
+    }
     if (db_ != nullptr && path == path_ && !forInit) return;
     Close();
     path_ = path;
     const bool writable = forInit || StateFile::CheckExisting(path);
+    try {
+      Open(writable, forInit);
+    } catch (const HostCtl::Lib::HostCtlException& failure) {
+      // A reader needs no room: on a full file system the state is read as
+      // a read-only one is, and a writer meets the failure when it begins.
+      if (!writable || forInit || !full_) throw;
+      Open(false, false);
+      writeFailure_ = failure.what();
+    }
+  }
+
+  // Why this connection cannot write although the file may be written
+  // (empty when it can).
+  const std::string& WriteFailure() const { return writeFailure_; }
+
+  void Open(bool writable, bool forInit) {
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX |
                       (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-    const std::string name = writable ? path : StateFile::ReadOnlyUri(path);
+    const std::string name = writable ? path_ : StateFile::ReadOnlyUri(path_);
     const int rc = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
     db_ = db;
     owner_ = ThisPid();
     if (rc != SQLITE_OK) {
-      std::string text = "hostsim state " + path + ": cannot open: " +
+      std::string text = "hostsim state " + path_ + ": cannot open: " +
                          (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
       Close();
       throw HostCtl::Lib::HostCtlException(text);
@@ -300,9 +326,45 @@ class Connection {
       // whenever the first stamp is read (perhaps while descriptors are
       // scarce).
       OpenShmFd();
+      if (!forInit) CheckIds();
+    } catch (...) {
+      const int err = sqlite3_system_errno(db_);
+      full_ = err == ENOSPC || err == EDQUOT || sqlite3_extended_errcode(db_) == SQLITE_FULL;
+      Close();
+      throw;
+    }
+  }
+
+  // Works on an in-memory copy of the state at `path` from now until
+  // Close: nothing of it exists outside this process.
+  void UsePrivateCopy(const std::string& path) {
+    if (db_ != nullptr && owner_ != ThisPid()) Abandon();
+    Close();
+    path_ = path;
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    db_ = db;
+    owner_ = ThisPid();
+    try {
+      if (rc != SQLITE_OK) Fail("cannot make a copy in memory");
+      CopyInto(db_, path);
+      private_ = true;
+      sqlite3_update_hook(db_, &Connection::OnUpdate, this);
+      sqlite3_extended_result_codes(db_, 1);
+      CheckIds();
     } catch (...) {
       Close();
       throw;
+    }
+  }
+
+  // Ids outside 0 to 2^32 - 1 are damage that every reader must report,
+  // not only those that happen to look the id up.
+  void CheckIds() {
+    for (const char* sql : {"SELECT id FROM domains WHERE id < 0 OR id > 4294967295 LIMIT 1",
+                            "SELECT id FROM objects WHERE id < 0 OR id > 4294967295 LIMIT 1"}) {
+      Stmt s = Prepare(sql);
+      if (s.Step()) s.U32(0);
     }
   }
 
@@ -314,6 +376,7 @@ class Connection {
   void Close() {
     if (db_ != nullptr && owner_ != ThisPid()) {
       Abandon();
+      private_ = false;
       return;
     }
     for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
@@ -323,6 +386,8 @@ class Connection {
     Unmap();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
+    private_ = false;
+    writeFailure_.clear();
     CloseShmFd();
     CloseLockFd();
   }
@@ -331,7 +396,8 @@ class Connection {
   // state file far from the bytes SQLite locks (decisions in state.h).
   void LockWriters() {
     Ready();
-    if (lockDepth_ > 0) {
+    // A private copy has no other writer to keep out.
+    if (lockDepth_ > 0 || private_) {
       ++lockDepth_;
       return;
     }
@@ -438,13 +504,19 @@ class Connection {
     // process would then reset the shared memory under our feet.
     OpenShmFd();
     if (shmFd_ < 0) return;
+    // SQLite writes every page of the index's first 32 KiB region when it
+    // makes it; a shorter index is one that an open left unfinished (on a
+    // full file system, for one), whose pages may not exist: reading them
+    // through a mapping would raise SIGBUS.
+    struct stat info {};
+    if (fstat(shmFd_, &info) != 0 || info.st_size < 32768) return;
     void* map =
         mmap(nullptr, kHeaderWords * 2 * sizeof(std::uint32_t), PROT_READ, MAP_SHARED, shmFd_, 0);
     if (map != MAP_FAILED) shm_ = static_cast<const std::uint32_t*>(map);
   }
 
   void OpenShmFd() {
-    if (shmFd_ < 0) shmFd_ = open((path_ + "-shm").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (shmFd_ < 0 && !private_) shmFd_ = open((path_ + "-shm").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   }
 
   void CloseShmFd() {
@@ -475,6 +547,10 @@ class Connection {
   std::string path_;
   sqlite3* db_ = nullptr;
   pid_t owner_ = 0;
+  bool full_ = false;  // the last open failed for want of room
+  std::string writeFailure_;
+  bool private_ = false;            // an in-memory copy (UsePrivateCopy)
+  std::uint32_t privateCommits_ = 0;  // its commits that wrote: its stamp
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
   std::unordered_set<sqlite3_stmt*> inUse_;
   std::optional<Profile> profile_;
@@ -548,6 +624,9 @@ Txn::Txn(Mode mode) : conn_(TheConnection()) {
   try {
     if (conn_.depth == 0) {
       conn_.Use(StatePath());
+      if (mode == kWrite && !conn_.WriteFailure().empty()) {
+        throw HostCtl::Lib::HostCtlException(conn_.WriteFailure());
+      }
       conn_.ExecScript(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN", "cannot begin a transaction");
       conn_.Watch();
       conn_.BeginTracking();
@@ -586,6 +665,12 @@ void Forget() {
   Connection& conn = TheConnection();
   std::lock_guard lock(conn.mutex);
   conn.Close();
+}
+
+void UsePrivateCopy(const std::string& path) {
+  Connection& conn = TheConnection();
+  std::lock_guard lock(conn.mutex);
+  conn.UsePrivateCopy(path);
 }
 
 void LockWriters() {

@@ -22,13 +22,23 @@
 //   a symbolic link or other non-regular file, a file owned by another user
 //   (root included) or writable by group or others, and a folder that is
 //   owned by someone but this user and root or is writable by group or
-//   others without the sticky bit. The message names the path and what to
-//   do ("run 'hostsim init'").
+//   others without the sticky bit. Also refused, by name, what SQLite would
+//   only call "unable to open database file": a symbolic link among the
+//   path's folders (the message gives the real path to use instead), and a
+//   -wal or -shm beside the file that is a link, not a regular file, or
+//   another user's. The message names the path and what to do ("run
+//   'hostsim init'").
 // - A state that this process cannot write (the file or its folder) is
 //   opened read-only without creating anything: as immutable when no
 //   write-ahead log is pending beside it, else read-only through the
 //   existing log. Writes then fail with SQLite's "attempt to write a
-//   readonly database"; the writers' lock with "Permission denied".
+//   readonly database"; the writers' lock with "Permission denied". A
+//   writable state on a full file system (the open fails for want of room
+//   for the log's index) is read the same way; a write transaction then
+//   fails with the open's own message.
+// - Ids of domains and objects outside 0 to 2^32 - 1 are looked for at
+//   every open, so every reader reports them, not only the ones that look
+//   such an id up.
 // - One connection per process, opened lazily, shared by every handle, and
 //   reopened when StatePath() names another file (tests switch states).
 //   10 s busy timeout, statements prepared once per connection. The WAL is
@@ -189,8 +199,20 @@ const Profile& CurrentProfile();
 void Reset(const std::string& profileText, const Profile& profile);
 
 // Closes this process's connection (the next transaction reopens it); a
-// writers' lock it held is released.
+// writers' lock it held is released, a private copy thrown away.
 void Forget();
+
+// From now until Forget, this process works on a copy of the state at
+// `path` held in its own memory: what it writes reaches neither the file
+// nor any other process, and nothing of it outlives the process, however
+// that ends. The writers' lock is then a no-op; a forked child that uses
+// the state is refused.
+void UsePrivateCopy(const std::string& path);
+
+// Copies the state at `from` into the open database `target` with SQLite's
+// online backup: one consistent snapshot. `from` must pass the checks of
+// every open and is only read, never created, converted or checkpointed.
+void CopyInto(sqlite3* target, const std::string& from);
 
 // The writers' lock of the state (nested calls count).
 void LockWriters();
