@@ -3,9 +3,10 @@
 // library under test never includes this header.
 //
 // Where the simulated host's own choices are written down: the state, its
-// path, the checks on its file, rule identities, the writers' lock and id
-// numbering in state.h; what a reboot keeps below (Reboot); domains and file policies in
-// kernel_state.h; the profile in profile.h; keyword messages, label rules
+// path, the checks on its file, rule identities and id numbering in
+// state.h; the connection, the writers' lock, read-only reads and the dry
+// run's copy in memory in connection.h; what a reboot keeps below (Reboot);
+// domains and file policies in kernel_state.h; the profile in profile.h; keyword messages, label rules
 // and the journal lines of the control library in access_interface.cc;
 // kernel call meanings, error numbers and their journal lines in
 // kernel_calls.cc; logging, options, configuration store and the sysinfo
