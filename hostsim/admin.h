@@ -7,7 +7,8 @@
 // state.h; the connection, the writers' lock, read-only reads and the dry
 // run's copy in memory in connection.h; what a reboot keeps below (Reboot);
 // domains and file policies in kernel_state.h; the profile in profile.h; keyword messages, label rules
-// and the journal lines of the control library in access_interface.cc;
+// and the journal lines of the control library in access_interface.cc and
+// access_rules.cc;
 // kernel call meanings, error numbers and their journal lines in
 // kernel_calls.cc; logging, options, configuration store and the sysinfo
 // record in host_services.cc; the admin operations' journal lines in
