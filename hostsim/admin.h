@@ -3,10 +3,12 @@
 // library under test never includes this header.
 //
 // Where the simulated host's own choices are written down: the state, its
-// path, the checks on its file, rule identities, the writers' lock and id
-// numbering in state.h; what a reboot keeps below (Reboot); domains and file policies in
-// kernel_state.h; the profile in profile.h; keyword messages, label rules
-// and the journal lines of the control library in access_interface.cc;
+// path, the checks on its file, rule identities and id numbering in
+// state.h; the connection, the writers' lock, read-only reads and the dry
+// run's copy in memory in connection.h; what a reboot keeps below (Reboot);
+// domains and file policies in kernel_state.h; the profile in profile.h; keyword messages, label rules
+// and the journal lines of the control library in access_interface.cc and
+// access_rules.cc;
 // kernel call meanings, error numbers and their journal lines in
 // kernel_calls.cc; logging, options, configuration store and the sysinfo
 // record in host_services.cc; the admin operations' journal lines in
@@ -131,27 +133,20 @@ void RecordLabelWrites(bool on);
 std::vector<RecordedLabelWrite> TakeRecordedLabelWrites();
 
 // A dry run's throwaway kernel. While a DryRun lives, the process works on a
-// private copy of the state (taken with SQLite's online backup, so one
-// consistent snapshot, application id and all) in a fresh folder of mode
-// 0700 under /dev/shm when that is a tmpfs, else under $TMPDIR or /tmp:
-// HOSTSIM_STATE names the copy, the system
-// logger counts as down (informational and error lines go to the copy's
-// kernel log, never to the real system log) and label writes are recorded
-// (RecordLabelWrites). The destructor puts all three back, closes the copy
-// and removes its folder, on every exit. The real state is only read.
+// private copy of the state at StatePath() held in its own memory (taken
+// with SQLite's online backup, so one consistent snapshot; see
+// State::UsePrivateCopy): nothing is created on disk, so nothing is left
+// behind however the process ends. The system logger counts as down
+// (informational and error lines go to the copy's kernel log, never to the
+// real system log) and label writes are recorded (RecordLabelWrites). The
+// destructor puts both back and throws the copy away. The real state is
+// only read; messages still name its path.
 class DryRun {
  public:
   DryRun();
   ~DryRun();
   DryRun(const DryRun&) = delete;
   DryRun& operator=(const DryRun&) = delete;
-
-  const std::string& CopyPath() const { return copy_; }
-
- private:
-  std::string folder_;
-  std::string copy_;
-  std::optional<std::string> savedState_;  // HOSTSIM_STATE as it was
 };
 
 // Copies the state at `from` into a new database file `to` with SQLite's

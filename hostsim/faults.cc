@@ -1,4 +1,5 @@
-// Forced failures (admin.h). A fault names an operation that exists in its
+// Forced failures (admin.h) and what a kernel's writes leave: the journal
+// and the kernel log. A fault names an operation that exists in its
 // layer, so that a misspelt name is refused instead of never firing.
 #include <algorithm>
 #include <cctype>
@@ -6,6 +7,7 @@
 #include <set>
 
 #include "hostsim/admin.h"
+#include "hostsim/connection.h"
 #include "hostsim/state.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
@@ -120,6 +122,81 @@ void ClearFaults() {
   State::Txn txn(State::Txn::kWrite);
   txn.Exec("DELETE FROM faults");
   txn.Commit();
+}
+
+namespace State {
+
+std::optional<FaultHit> TakeFault(const std::string& op, bool kernelCall,
+                                  const std::vector<std::string>& args) {
+  {
+    Connection& conn = TheConnection();
+    std::lock_guard lock(conn.mutex);
+    const bool possible =
+        conn.Remember(conn.faults, (kernelCall ? "1" : "0") + op, [&] {
+          Txn probe(Txn::kRead);
+          return probe
+              .Query("SELECT 1 FROM faults WHERE operation=? AND kernel=? LIMIT 1", op,
+                     kernelCall ? 1 : 0)
+              .Step();
+        });
+    if (!possible) return std::nullopt;
+  }
+  Txn txn(Txn::kWrite);
+  std::optional<FaultHit> hit;
+  std::int64_t id = 0;
+  std::optional<std::int64_t> times;
+  {
+    Stmt s = txn.Query(
+        "SELECT id, message, errnum, status, match, times FROM faults "
+        "WHERE operation=? AND kernel=? ORDER BY id",
+        op, kernelCall ? 1 : 0);
+    while (s.Step()) {
+      if (!s.IsNull(4)) {
+        const std::string match = s.Text(4);
+        bool found = false;
+        for (const auto& arg : args) found = found || arg == match;
+        if (!found) continue;
+      }
+      hit = FaultHit{s.Text(1), std::nullopt, std::nullopt};
+      if (!s.IsNull(2)) hit->errnum = static_cast<int>(s.Int(2));
+      if (!s.IsNull(3)) hit->status = s.U32(3);
+      id = s.Int(0);
+      if (!s.IsNull(5)) times = s.Int(5);
+      break;
+    }
+  }
+  if (!hit) return std::nullopt;
+  if (times) {
+    if (*times <= 1) {
+      txn.Exec("DELETE FROM faults WHERE id=?", id);
+    } else {
+      txn.Exec("UPDATE faults SET times=times-1 WHERE id=?", id);
+    }
+  }
+  txn.Commit();
+  return hit;
+}
+
+void ControlFault(const std::string& op, const std::vector<std::string>& args) {
+  if (auto hit = TakeFault(op, false, args)) throw HostCtl::Lib::HostCtlException(hit->message);
+}
+
+}  // namespace State
+
+std::vector<std::string> Journal() {
+  State::Txn txn(State::Txn::kRead);
+  std::vector<std::string> lines;
+  State::Stmt s = txn.Query("SELECT line FROM journal ORDER BY seq");
+  while (s.Step()) lines.push_back(s.Text(0));
+  return lines;
+}
+
+std::vector<KlogLine> KernelLog() {
+  State::Txn txn(State::Txn::kRead);
+  std::vector<KlogLine> lines;
+  State::Stmt s = txn.Query("SELECT tag, text FROM klog ORDER BY seq");
+  while (s.Step()) lines.push_back({s.Text(0), s.Text(1)});
+  return lines;
 }
 
 }  // namespace HostSim

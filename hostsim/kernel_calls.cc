@@ -155,8 +155,8 @@ CallInfo Describe(std::uint32_t number, const Args& a) {
   }
 }
 
-CallResult Perform(std::uint32_t number, const Args& a) {
-  Txn txn(Txn::kWrite);
+// Domain and world calls: create, destroy, leaked domains, lookups.
+CallResult DomainCall(Txn& txn, std::uint32_t number, const Args& a) {
   switch (number) {
     case kCreateDomain: {
       const std::string name = StringAt(a[0]);
@@ -198,6 +198,15 @@ CallResult Perform(std::uint32_t number, const Args& a) {
       buffer[length] = '\0';
       break;
     }
+    default:
+      return Fail(ENOSYS);
+  }
+  return {0, 0};
+}
+
+// File policy calls: add, remove, update, count, read back, rename.
+CallResult FilePolicyCall(Txn& txn, std::uint32_t number, const Args& a) {
+  switch (number) {
     case kAddFilePolicyBatch: {
       const std::int32_t world = World(a[0]);
       const std::uint32_t domain = U32(a[1]);
@@ -268,6 +277,15 @@ CallResult Perform(std::uint32_t number, const Args& a) {
       txn.Journal("ReplaceFilePolicyVMs " + from + " " + to);
       break;
     }
+    default:
+      return Fail(ENOSYS);
+  }
+  return {0, 0};
+}
+
+// Capability and parameter-check calls.
+CallResult CapParamCall(Txn& txn, std::uint32_t number, const Args& a) {
+  switch (number) {
     case kSetCapRule: {
       Kernel::RequireDomain(txn, U32(a[0]));
       const std::uint32_t cap = U32(a[1]);
@@ -305,8 +323,39 @@ CallResult Perform(std::uint32_t number, const Args& a) {
     default:
       return Fail(ENOSYS);
   }
-  txn.Commit();
   return {0, 0};
+}
+
+// Runs one call in one write transaction, committed only when it succeeds.
+CallResult Perform(std::uint32_t number, const Args& a) {
+  Txn txn(Txn::kWrite);
+  CallResult result{};
+  switch (number) {
+    case kCreateDomain:
+    case kDestroyDomain:
+    case kRetrieveLeakedDomains:
+    case kGetDomainIDForWorld:
+    case kGetDomainNameForID:
+      result = DomainCall(txn, number, a);
+      break;
+    case kAddFilePolicyBatch:
+    case kRemoveFilePolicy:
+    case kUpdateFilePolicy:
+    case kRetrieveNumberOfFilePolicies:
+    case kRetrieveFilePolicies:
+    case kReplaceFilePolicyVMs:
+      result = FilePolicyCall(txn, number, a);
+      break;
+    case kSetCapRule:
+    case kSetParamCheckRule:
+    case kRemoveParamCheckRule:
+      result = CapParamCall(txn, number, a);
+      break;
+    default:
+      return Fail(ENOSYS);
+  }
+  if (result.status == 0) txn.Commit();
+  return result;
 }
 
 std::mutex gateMutex;

@@ -1,5 +1,8 @@
 // The simulated kernel's state: one SQLite database at StatePath(), shared
-// by every process that uses the simulated host.
+// by every process that uses the simulated host. Statements and
+// transactions (state.cc), creating and resetting a state (state_init.cc),
+// the checks on its file (state_file.cc), the connection (connection.cc),
+// faults and the journal (faults.cc).
 //
 // Decisions:
 // - Path: $HOSTSIM_STATE when set and not empty; else root's
@@ -22,20 +25,15 @@
 //   a symbolic link or other non-regular file, a file owned by another user
 //   (root included) or writable by group or others, and a folder that is
 //   owned by someone but this user and root or is writable by group or
-//   others without the sticky bit. The message names the path and what to
-//   do ("run 'hostsim init'").
-// - A state that this process cannot write (the file or its folder) is
-//   opened read-only without creating anything: as immutable when no
-//   write-ahead log is pending beside it, else read-only through the
-//   existing log. Writes then fail with SQLite's "attempt to write a
-//   readonly database"; the writers' lock with "Permission denied".
-// - One connection per process, opened lazily, shared by every handle, and
-//   reopened when StatePath() names another file (tests switch states).
-//   10 s busy timeout, statements prepared once per connection. The WAL is
-//   checkpointed every 256 pages and cut back to 1 MiB, so a load needs
-//   about 1 MiB of free space beyond the state (with 10,000 pages the
-//   example host's load grew the log to 2.6 MB; checkpoints much more often
-//   than 256 pages cost more in syncs than the writes between them).
+//   others without the sticky bit. Also refused, by name, what SQLite would
+//   only call "unable to open database file": a symbolic link among the
+//   path's folders (the message gives the real path to use instead), and a
+//   -wal or -shm beside the file that is a link, not a regular file, or
+//   another user's. The message names the path and what to do ("run
+//   'hostsim init'").
+// - How the state is opened, kept open, read on a full file system or
+//   copied into memory, the writers' lock and the answers kept in memory:
+//   connection.h.
 // - Every kernel operation runs in one transaction (BEGIN IMMEDIATE when it
 //   writes), and a write is journaled inside the transaction that makes it.
 // - Rules: one row per identity and domain (unique index on domain_id,
@@ -58,21 +56,6 @@
 //   so a label removed and defined again gets a fresh id.
 // - Ids, masks and counts read from the state must be integers from 0 to
 //   2^32 - 1; anything else is reported as a damaged state, never cut.
-// - Writers' lock: an exclusive open-file-description lock (F_OFD_SETLK)
-//   on the byte at 2^40 of the state file itself, far from the bytes SQLite
-//   locks, so no lock file is created anywhere and the lock dies with its
-//   holder. The descriptor stays open until the connection closes (closing
-//   a descriptor of the file would drop SQLite's own POSIX locks). A waiter
-//   polls every 20 ms and says once, after a second, "hostsim state <path>:
-//   waiting for another writer to finish" on standard error. Readers never
-//   take it; SQLite's WAL lets them read while a writer writes.
-// - Answers served from memory (ObjectId, DomainId, CurrentProfile and the
-//   fault probe of TakeFault): each is what one read found, kept while no
-//   transaction has committed in any process since. The WAL index header
-//   (the -shm file, documented SQLite format) counts committed transactions
-//   and is read without a lock, as SQLite's own readers do. A commit of this
-//   process that leaves a table alone keeps that table's answers. Inside an
-//   open transaction the transaction's own reads answer instead.
 // Any SQLite failure becomes HostCtlException "hostsim state <path>: <what>:
 // <SQLite's message>", with the system's reason after an I/O error.
 #pragma once
@@ -189,8 +172,20 @@ const Profile& CurrentProfile();
 void Reset(const std::string& profileText, const Profile& profile);
 
 // Closes this process's connection (the next transaction reopens it); a
-// writers' lock it held is released.
+// writers' lock it held is released, a private copy thrown away.
 void Forget();
+
+// From now until Forget, this process works on a copy of the state at
+// `path` held in its own memory: what it writes reaches neither the file
+// nor any other process, and nothing of it outlives the process, however
+// that ends. The writers' lock is then a no-op; a forked child that uses
+// the state is refused.
+void UsePrivateCopy(const std::string& path);
+
+// Copies the state at `from` into the open database `target` with SQLite's
+// online backup: one consistent snapshot. `from` must pass the checks of
+// every open and is only read, never created, converted or checkpointed.
+void CopyInto(sqlite3* target, const std::string& from);
 
 // The writers' lock of the state (nested calls count).
 void LockWriters();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/platform/unique_fd.h"
@@ -46,10 +47,45 @@ std::size_t ReadHeader(int fd, unsigned char (&header)[100]) {
   return got;
 }
 
+// SQLite refuses a path with a link anywhere in it (SQLITE_OPEN_NOFOLLOW)
+// and says only "unable to open database file": name the link first.
+void RefuseLinkedFolders(const std::string& path) {
+  std::filesystem::path folder = Folder(path);
+  std::error_code error;
+  if (folder.is_relative()) folder = std::filesystem::current_path(error) / folder;
+  std::filesystem::path walked;
+  for (const auto& part : folder.lexically_normal()) {
+    walked /= part;
+    struct stat info {};
+    if (lstat(walked.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) continue;
+    std::string why = "its folder " + walked.string() + " is a symbolic link";
+    const auto real = std::filesystem::canonical(Folder(path), error);
+    if (!error) why += "; name the state by its real path " + (real / std::filesystem::path(path).filename()).string();
+    Refuse(path, why);
+  }
+}
+
+// The write-ahead log and its index beside the state: SQLite opens them as
+// they are, so one planted by someone else is refused here, by name.
+void CheckSidecars(const std::string& path) {
+  for (const auto& [suffix, what] : {std::pair{"-wal", "write-ahead log"}, std::pair{"-shm", "shared-memory index"}}) {
+    const std::string file = path + suffix;
+    struct stat info {};
+    if (lstat(file.c_str(), &info) != 0) continue;
+    const std::string named = std::string("its ") + what + " " + file;
+    if (S_ISLNK(info.st_mode)) Refuse(path, named + " is a symbolic link");
+    if (!S_ISREG(info.st_mode)) Refuse(path, named + " is not a regular file");
+    if (info.st_uid != geteuid()) {
+      Refuse(path, named + " is owned by another user (uid " + std::to_string(info.st_uid) + ")");
+    }
+  }
+}
+
 }  // namespace
 
 void CheckFolder(const std::string& path) {
   const std::string folder = Folder(path);
+  RefuseLinkedFolders(path);
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) {
     Refuse(path, "cannot use its folder " + folder + ": " + std::strerror(errno));
@@ -69,6 +105,7 @@ Found Inspect(const std::string& path) {
     return Found::kMissing;
   }
   CheckFolder(path);
+  CheckSidecars(path);
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) return Found::kMissing;

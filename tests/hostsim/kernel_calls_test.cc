@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <list>
 #include <vector>
 
 #include "hostsim/admin.h"
@@ -131,6 +132,67 @@ TEST_F(KernelCallTest, FaultsMatchArgumentsCountDownAndKeepToTheirLayer) {
   EXPECT_EQ(AccessControlCall(16473, Addr("other"), 0, Addr(&id)).status, 0u);
   HyxCtl::Security::HyxAccessInterfaceImpl iface;
   EXPECT_THROW(iface.CreateDomain("third", HYXACCESS_QSI_DEFDOM_NONE), HostCtl::Lib::HostCtlException);
+}
+
+// What a domain's destruction or a dry run's clear removes is gone from every
+// store: a domain created in the freed slot, or the cleared one, holds nothing.
+TEST_F(KernelCallTest, DestroyAndClearLeaveNoRuleBehind) {
+  HyxCtl::Security::HyxAccessInterfaceImpl iface;
+  for (const bool destroy : {true, false}) {
+    const std::uint32_t id = Create(destroy ? "old" : "cleared");
+    HyxAccess_SyscallRule syscall;
+    syscall.domainId = id;
+    syscall.syscallName = "open";
+    iface.SetSyscallRule(syscall);
+    HyxAccess_FilePathAccessRule path;
+    path.domainId = id;
+    path.path = "/etc";
+    path.permissions = "r";
+    std::list<HyxAccess_FilePathAccessRule> paths{path};
+    iface.SetFilePathAccessRules(paths);
+    HyxAccess_FileRule policy = Rule("/bin", 0x1);
+    std::uint32_t added = 0;
+    HyxAccess_ModeParam mode{1, 0};
+    ASSERT_EQ(AccessControlCall(16479, 7, id, Addr(&policy), 1, Addr(&added)).status, 0u);
+    ASSERT_EQ(AccessControlCall(16482, id, 9, Addr(&mode), 1).status, 0u);
+    if (destroy) {
+      ASSERT_EQ(AccessControlCall(16474, id, 0).status, 0u);
+      ASSERT_EQ(Create("new"), id);
+    } else {
+      HostSim::ClearRules();
+    }
+    std::list<HyxAccess_SyscallRule> syscalls;
+    std::list<HyxAccess_FilePathAccessRule> files;
+    iface.GetSyscallRules(id, syscalls);
+    iface.GetFilePathAccessRules(id, files);
+    EXPECT_TRUE(syscalls.empty()) << destroy;
+    EXPECT_TRUE(files.empty()) << destroy;
+    std::uint32_t count = 99;
+    ASSERT_EQ(AccessControlCall(16478, id, Addr(&count)).status, 0u);
+    EXPECT_EQ(count, 0u) << destroy;
+    EXPECT_EQ(Err(AccessControlCall(16690, id, 9, Addr(&mode))), Neg(ENOENT)) << destroy;
+  }
+}
+
+// A rewrite of a held transition is the same rule with the target's new id
+// (the target domain was made again in another slot).
+TEST_F(KernelCallTest, RewrittenTransitionTakesTheTargetsNewId) {
+  HyxCtl::Security::HyxAccessInterfaceImpl iface;
+  const std::uint32_t from = Create("aDom");
+  HyxAccess_DomTransRule rule;
+  rule.domainId = from;
+  rule.objectName = "unlabeled";
+  rule.targetDomainName = "bDom";
+  rule.event = "exec";
+  rule.grant = true;
+  for (const std::uint32_t target : {3u, 9u}) {
+    rule.targetDomainId = target;
+    iface.SetDomTransRule(rule);
+  }
+  std::list<HyxAccess_DomTransRule> held;
+  iface.GetDomTransRules(from, held);
+  ASSERT_EQ(held.size(), 1u);
+  EXPECT_EQ(held.front().targetDomainId, 9u);
 }
 
 }  // namespace

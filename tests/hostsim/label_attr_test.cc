@@ -139,4 +139,24 @@ INSTANTIATE_TEST_SUITE_P(Routes, LabelAttrTest,
                          ::testing::Values(Route::kXattrAt, Route::kForced, Route::kEnosys),
                          RouteName);
 
+// label-init of a tree labels what is in it, never a link inside it (nor,
+// through it, what the link names).
+TEST(LabelInitTest, RecursiveInitLeavesLinksInsideTheTreeUnlabelled) {
+  TestSupport::ScratchDir scratch;
+  setenv("HOSTSIM_STATE", (scratch.path() / "state.db").c_str(), 1);
+  HostSim::Init();
+  const std::string outside = scratch.Write("outside", "");
+  scratch.Write("tree/sub/file", "");
+  fs::create_symlink(outside, scratch.path() / "tree/sub/link");
+  const auto result = TestSupport::RunTool("hostsim", {"label-init", "-r", scratch.str() + "/tree"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto labelled = [](const fs::path& path) {
+    char value[8];
+    return lgetxattr(path.c_str(), HyxCtl::Security::kFileLabelAttribute, value, sizeof value) >= 0;
+  };
+  EXPECT_TRUE(labelled(scratch.path() / "tree/sub/file"));
+  EXPECT_FALSE(labelled(scratch.path() / "tree/sub/link"));
+  EXPECT_FALSE(labelled(outside));
+}
+
 }  // namespace

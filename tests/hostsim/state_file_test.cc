@@ -3,17 +3,21 @@
 // was; a read-only state can be read; the default path.
 #include <gmock/gmock.h>
 #include <grp.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "hostsim/admin.h"
 #include "hostsim/state.h"
+#include "secpolicy/platform/hyx_access.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
@@ -101,12 +105,36 @@ TEST_F(StateFileTest, CommandsRefuseWhatIsNotAUsableStateAndLeaveItAsItWas) {
          chmod((dir + "/open-folder").c_str(), 0777);
        }, "its folder " + dir + "/open-folder is writable by other users"},
       {"no-folder/state.db", [](const std::string&) {}, "no such file; run 'hostsim init' to create a simulated host"},
+      {"group-write-0620", [this](const std::string& p) { MakeState(p); chmod(p.c_str(), 0620); },
+       "is writable by other users"},
+      {"group-write-0660", [this](const std::string& p) { MakeState(p); chmod(p.c_str(), 0660); },
+       "is writable by other users"},
+      {"newer-schema", [this](const std::string& p) { MakeState(p); Sql(p, "PRAGMA user_version=2;"); },
+       "a state of schema version 2, this hostsim reads version 1; run 'hostsim init'"},
+      {"linked/state.db", [this, dir](const std::string& p) {
+         fs::create_directory(dir + "/real");
+         MakeState(dir + "/real/state.db");
+         fs::create_directory_symlink("real", fs::path(p).parent_path());
+       }, "its folder " + dir + "/linked is a symbolic link; name the state by its real path " + dir +
+              "/real/state.db"},
+      {"sticky/wal-link.db", [this, dir](const std::string& p) {
+         fs::create_directory(dir + "/sticky");
+         chmod((dir + "/sticky").c_str(), 01777);
+         MakeState(p);
+         fs::create_symlink(dir + "/elsewhere", p + "-wal");
+         ASSERT_EQ(lchown((p + "-wal").c_str(), kOther, kOther), 0);
+       }, "its write-ahead log " + dir + "/sticky/wal-link.db-wal is a symbolic link"},
+      {"sticky/shm-planted.db", [this](const std::string& p) {
+         MakeState(p);
+         std::ofstream(p + "-shm") << "planted";
+         ASSERT_EQ(chown((p + "-shm").c_str(), kOther, kOther), 0);
+       }, "its shared-memory index " + dir + "/sticky/shm-planted.db-shm is owned by another user (uid 65534)"},
   };
   for (const auto& c : cases) {
     const std::string path = dir + "/" + c.name;
     c.make(path);
     Use(path);
-    const std::string before = Facts(path);
+    const std::string before = Facts(path) + Facts(path + "-wal") + Facts(path + "-shm");
     for (const auto& command : std::vector<std::vector<std::string>>{
              {"secpolicy", "display-objects"}, {"secpolicy", "load-domains", dir},
              {"secpolicy", "check", dir}, {"hostsim", "journal"},
@@ -116,8 +144,8 @@ TEST_F(StateFileTest, CommandsRefuseWhatIsNotAUsableStateAndLeaveItAsItWas) {
       EXPECT_THAT(result.err, HasSubstr("Error: hostsim state " + path + ": " + c.why + "\n")) << c.name;
       EXPECT_EQ(result.out, "") << c.name << " " << command[1];  // not even a display's heading
     }
-    EXPECT_EQ(Facts(path), before) << c.name;
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(fs::exists(path + suffix)) << c.name;
+    EXPECT_EQ(Facts(path) + Facts(path + "-wal") + Facts(path + "-shm"), before) << c.name;
+    EXPECT_FALSE(fs::exists(path + "-journal")) << c.name;
   }
   EXPECT_FALSE(fs::exists(dir + "/no-folder"));
 
@@ -156,6 +184,7 @@ TEST_F(StateFileTest, OwnStateInAStickyFolderIsFineAndAnotherUsersIsNot) {
 }
 
 TEST_F(StateFileTest, ReadOnlyStateIsReadWithoutCreatingAnything) {
+  const TestSupport::StagedTools tools;
   const std::string folder = scratch_.MakeDir("ro");
   const std::string path = folder + "/state.db";
   MakeState(path);
@@ -167,8 +196,8 @@ TEST_F(StateFileTest, ReadOnlyStateIsReadWithoutCreatingAnything) {
   const std::string out = scratch_.MakeDir("out") + "/seen";
   ASSERT_EQ(chown(fs::path(out).parent_path().c_str(), kOther, kOther), 0);
   EXPECT_EQ(AsOtherUser([&] {
-              const auto display = RunTool("secpolicy", {"display-objects"});
-              const auto write = RunTool("secpolicy", {"load-objects", folder});
+              const auto display = RunTool("secpolicy", {"display-objects"}, tools.Limits());
+              const auto write = RunTool("secpolicy", {"load-objects", folder}, tools.Limits());
               std::ofstream(out) << display.status << display.out << write.status << write.err;
               return 0;
             }),
@@ -181,6 +210,50 @@ TEST_F(StateFileTest, ReadOnlyStateIsReadWithoutCreatingAnything) {
   EXPECT_EQ(Facts(path), before);
   EXPECT_EQ(fs::directory_iterator(folder)->path(), path);
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// A reader that may not write sees what a live writer has committed but not
+// yet checkpointed into the file.
+TEST_F(StateFileTest, ReadOnlyReaderSeesCommitsStillInTheLog) {
+  const TestSupport::StagedTools tools;
+  const std::string folder = scratch_.MakeDir("live");
+  const std::string path = folder + "/state.db";
+  ASSERT_EQ(chown(folder.c_str(), kOther, kOther), 0);
+  chmod(scratch_.str().c_str(), 0711);
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready) | pipe(done), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    char go = 0;
+    if (setgroups(0, nullptr) != 0 || setresgid(kOther, kOther, kOther) != 0 ||
+        setresuid(kOther, kOther, kOther) != 0) {
+      _exit(99);
+    }
+    setenv("HOSTSIM_STATE", path.c_str(), 1);
+    HostSim::Init();
+    HyxCtl::Security::HyxAccessInterfaceImpl().CreateDomain("freshDom", HYXACCESS_QSI_DEFDOM_NONE);
+    _exit(write(ready[1], "r", 1) == 1 && read(done[0], &go, 1) == 1 ? 0 : 98);
+  }
+  char signal = 0;
+  ASSERT_EQ(read(ready[0], &signal, 1), 1);
+  chmod(path.c_str(), 0400);
+  chmod(folder.c_str(), 0500);
+  Use(path);
+  const std::string out = scratch_.MakeDir("out") + "/seen";
+  ASSERT_EQ(chown(fs::path(out).parent_path().c_str(), kOther, kOther), 0);
+  EXPECT_EQ(AsOtherUser([&] {
+              const auto list = RunTool("secpolicy", {"domain", "list"}, tools.Limits());
+              std::ofstream(out) << list.status << " " << list.out << list.err;
+              return 0;
+            }),
+            0);
+  ASSERT_EQ(write(done[1], "d", 1), 1);
+  int status = 0;
+  waitpid(writer, &status, 0);
+  EXPECT_EQ(status, 0);
+  std::ifstream in(out);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "0 2\tfreshDom\n");
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
 }
 
 TEST_F(StateFileTest, DefaultPathIsNeverASharedTemporaryFolder) {
@@ -206,15 +279,68 @@ TEST_F(StateFileTest, DefaultPathIsNeverASharedTemporaryFolder) {
   unsetenv("XDG_STATE_HOME");
 }
 
-TEST_F(StateFileTest, IdsBeyondThirtyTwoBitsAreDamageNotTruncation) {
-  EXPECT_EQ(RunTool("secpolicy", {"domain", "create", "appDom"}).status, 0);
+// Every reader reports an id that does not fit 32 bits, whichever table
+// holds it, before it prints anything.
+TEST_F(StateFileTest, IdsBeyondThirtyTwoBitsAreDamageForEveryReader) {
+  for (const std::string table : {"domains", "objects"}) {
+    for (const std::string id : {"4294967298", "-1"}) {
+      const std::string path = scratch_.str() + "/" + table + id + ".db";
+      MakeState(path);
+      Use(path);
+      HyxCtl::Security::HyxAccessInterfaceImpl iface;
+      iface.CreateDomain("appDom", HYXACCESS_QSI_DEFDOM_NONE);
+      iface.AddLabels({"vmDisk"}, HYXACCESS_LABEL_OBJECT);
+      HostSim::State::Forget();
+      const std::string name = table == "domains" ? "appDom" : "vmDisk";
+      Sql(path, "UPDATE " + table + " SET id = " + id + " WHERE name = '" + name + "';");
+      for (const auto& reader :
+           {std::vector<std::string>{"display"}, {"display", "--json"}, {"domain", "list"},
+            {"display-objects"}, {"domain", "id", "appDom"}, {"load-domains", scratch_.str()}}) {
+        const auto result = RunTool("secpolicy", reader);
+        EXPECT_EQ(result.status, 1) << table << id << " " << reader[0];
+        EXPECT_EQ(result.out, "") << table << id << " " << reader[0];
+        EXPECT_THAT(result.err, HasSubstr("Error: hostsim state " + path + ": damaged state: id " + id +
+                                          " is not a 32-bit number; run 'hostsim init'\n"))
+            << table << id << " " << reader[0];
+      }
+    }
+  }
+}
+
+// Readers need no room: on a full file system they read as on a read-only
+// one, and only a write fails, saying why.
+TEST_F(StateFileTest, ReadersWorkOnAFullFileSystem) {
+  const std::string mountPoint = scratch_.MakeDir("full");
+  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m,mode=0755") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{mountPoint};
+  const std::string path = mountPoint + "/state.db";
+  MakeState(path);
+  Use(path);
+  ASSERT_EQ(RunTool("secpolicy", {"domain", "create", "appDom"}).status, 0);
   HostSim::State::Forget();
-  Sql(State(), "UPDATE domains SET id = 4294967298 WHERE name = 'appDom';");
-  const std::string tree = scratch_.Write("tree/appDom", "-s open grant\n");
-  const auto load = RunTool("secpolicy", {"load-domains", fs::path(tree).parent_path().string()});
-  EXPECT_EQ(load.status, 1);
-  EXPECT_THAT(load.err, HasSubstr("hostsim state " + State() +
-                                  ": damaged state: id 4294967298 is not a 32-bit number; run 'hostsim init'"));
+  {
+    std::ofstream fill(mountPoint + "/fill", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (fill.write(block.data(), block.size()) && fill.flush()) {
+    }
+  }
+  const auto list = RunTool("secpolicy", {"domain", "list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out, "2\tappDom\n");
+  const auto objects = RunTool("secpolicy", {"display-objects"});
+  EXPECT_EQ(objects.status, 0) << objects.err;
+  EXPECT_THAT(objects.out, HasSubstr("unlabeled (2)"));
+  const auto journal = RunTool("hostsim", {"journal"});
+  EXPECT_EQ(journal.status, 0) << journal.err;
+  EXPECT_THAT(journal.out, HasSubstr("CreateDomain 2 appDom 0"));
+  const auto write = RunTool("secpolicy", {"domain", "create", "bDom"});
+  EXPECT_EQ(write.status, 1);
+  EXPECT_THAT(write.err, HasSubstr("No space left on device"));
 }
 
 }  // namespace

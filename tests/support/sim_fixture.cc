@@ -89,7 +89,8 @@ std::string CaseName(const std::string& text) {
 
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args,
                    const RunLimits& limits) {
-  const std::string program = std::string(SECPOLICY_BIN_DIR) + "/" + tool;
+  const std::string program =
+      (limits.binDir.empty() ? std::string(SECPOLICY_BIN_DIR) : limits.binDir) + "/" + tool;
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -120,7 +121,15 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
   int wstatus = 0;
   const auto deadline = std::chrono::steady_clock::now() + limits.deadline;
   auto pause = std::chrono::microseconds(200);
+  const auto started = std::chrono::steady_clock::now();
+  bool signalled = false;
   while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+    if (limits.signalAfter && !signalled &&
+        std::chrono::steady_clock::now() - started >= limits.signalAfter->second) {
+      kill(pid, limits.signalAfter->first);
+      signalled = true;
+      pause = std::chrono::microseconds(200);
+    }
     if (std::chrono::steady_clock::now() >= deadline) {
       kill(-pid, SIGKILL);  // the tool and whatever it started
       waitpid(pid, &wstatus, 0);
@@ -128,7 +137,7 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
       break;
     }
     std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    pause = std::min(pause * 2, std::chrono::microseconds(limits.signalAfter && !signalled ? 2000 : 20000));
   }
   const auto slurp = [](const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -138,6 +147,35 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
   result.out = limits.stdoutPath.empty() ? slurp(outPath) : "";
   result.err = slurp(errPath);
   return result;
+}
+
+StagedTools::StagedTools() {
+  const fs::path build = fs::path(SECPOLICY_BIN_DIR).parent_path();
+  // The tools find their libraries relative to themselves (RUNPATH
+  // $ORIGIN/../ and $ORIGIN/../hostsim), so the layout is kept.
+  for (const char* tool : {"secpolicy", "hostsim"}) {
+    fs::create_directories(dir_.path() / "bin");
+    fs::copy_file(build / "bin" / tool, dir_.path() / "bin" / tool);
+  }
+  for (const char* folder : {".", "hostsim"}) {
+    fs::create_directories(dir_.path() / folder);
+    for (const auto& entry : fs::directory_iterator(build / folder)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("lib", 0) == 0 && name.find(".so") != std::string::npos) {
+        fs::copy_file(fs::canonical(entry.path()), dir_.path() / folder / name);
+      }
+    }
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(dir_.path())) {
+    fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  }
+  fs::permissions(dir_.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+}
+
+RunLimits StagedTools::Limits() const {
+  RunLimits limits;
+  limits.binDir = (dir_.path() / "bin").string();
+  return limits;
 }
 
 }  // namespace TestSupport

@@ -9,6 +9,7 @@
 #include <optional>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace TestSupport {
@@ -66,11 +67,28 @@ struct RunLimits {
   std::chrono::seconds deadline{60};        // then the tool is killed
   std::optional<unsigned long> addressSpace;  // RLIMIT_AS of the tool, in bytes
   std::string stdoutPath;                   // standard output goes here instead (e.g. /dev/full)
+  // Sends the signal to the tool once it has run this long.
+  std::optional<std::pair<int, std::chrono::milliseconds>> signalAfter;
+  std::string binDir;  // where the tools are; empty: the build's (StagedTools::Limits)
 };
 
 // Runs one of the built tools ("secpolicy" or "hostsim") with the current
 // environment (HOSTSIM_STATE included) and empty standard input.
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args,
                    const RunLimits& limits = {});
+
+// The built tools and their libraries copied into a scratch folder that
+// every user may enter, for tests that run a tool as another user: the
+// checkout may sit where that user cannot reach it. Removed at the end.
+class StagedTools {
+ public:
+  StagedTools();
+  // Limits whose tools are the staged ones.
+  RunLimits Limits() const;
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+ private:
+  ScratchDir dir_;
+};
 
 }  // namespace TestSupport
