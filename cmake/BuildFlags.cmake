@@ -23,6 +23,10 @@ endif()
 # Paths of the build tree stay out of the binaries, so two build folders of
 # one commit give the same bytes.
 add_compile_options(-ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
+# The debug information's compilation folder is the build folder itself,
+# which the map above (with its slash) does not cover; the packages' build
+# IDs hash it. Given last, it is tried first.
+add_compile_options(-fdebug-prefix-map=${PROJECT_BINARY_DIR}=.)
 # The build tree's run paths are relative too: the build ID hashes them, and
 # it stays in the installed binaries after the run path is taken out.
 set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
