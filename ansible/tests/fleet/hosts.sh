@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Simulated hosts for playbook runs (sourced by run and measure).
 
 # make_fleet WORK BIN HOST...: in WORK, one host root per HOST built from
