@@ -9,9 +9,12 @@
 #include <fstream>
 
 #include "bench/bench_support.h"
-#include "cli/secpolicy/policy_check.h"
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/policy_check.h"
+#include "secpolicy/admin/policy_diff.h"
 #include "hostsim/admin.h"
+#include "secpolicy/analysis/graph.h"
+#include "secpolicy/analysis/lint.h"
+#include "secpolicy/analysis/query.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"
@@ -78,7 +81,7 @@ std::string DomainTree() {
 }
 
 enum class Tree { kExample, kDomains };
-enum class Work { kLoad, kCheck, kDiff };
+enum class Work { kLoad, kCheck, kDiff, kQuery, kLint, kGraph };
 
 void Run(benchmark::State& state, Tree tree, Work work) {
   const std::string dir = tree == Tree::kExample ? ExampleHost() : DomainTree();
@@ -96,8 +99,19 @@ void Run(benchmark::State& state, Tree tree, Work work) {
     state.ResumeTiming();
     switch (work) {
       case Work::kLoad: LoadQuietly(dir); break;
-      case Work::kCheck: benchmark::DoNotOptimize(SecPolicyCli::CheckPolicy(dir)); break;
-      case Work::kDiff: benchmark::DoNotOptimize(SecPolicyCli::DiffPolicy(dir)); break;
+      case Work::kCheck: benchmark::DoNotOptimize(SecPolicy::Admin::CheckPolicy(dir)); break;
+      case Work::kDiff: benchmark::DoNotOptimize(SecPolicy::Admin::DiffPolicy(dir)); break;
+      // The tool's whole work: one reading of the tree, then its question.
+      case Work::kQuery: {
+        SecPolicy::Analysis::QueryOptions options;
+        options.match = "read";
+        benchmark::DoNotOptimize(Query(SecPolicy::Analysis::ReadTree(dir), options));
+        break;
+      }
+      case Work::kLint: benchmark::DoNotOptimize(Lint(SecPolicy::Analysis::ReadTree(dir))); break;
+      case Work::kGraph:
+        benchmark::DoNotOptimize(TransitionGraph(SecPolicy::Analysis::ReadTree(dir)));
+        break;
     }
   }
   setenv("HOSTSIM_STATE", (Scratch() + "/state.db").c_str(), 1);
@@ -111,6 +125,9 @@ void LoadExample(benchmark::State& s, unsigned) { Run(s, Tree::kExample, Work::k
 void CheckTree(benchmark::State& s, unsigned) { Run(s, Tree::kDomains, Work::kCheck); }
 void DiffTree(benchmark::State& s, unsigned) { Run(s, Tree::kDomains, Work::kDiff); }
 void LoadTree(benchmark::State& s, unsigned) { Run(s, Tree::kDomains, Work::kLoad); }
+void QueryTree(benchmark::State& s, unsigned) { Run(s, Tree::kDomains, Work::kQuery); }
+void LintTree(benchmark::State& s, unsigned) { Run(s, Tree::kDomains, Work::kLint); }
+void GraphTree(benchmark::State& s, unsigned) { Run(s, Tree::kDomains, Work::kGraph); }
 
 }  // namespace
 
@@ -120,6 +137,10 @@ void RegisterDryRuns(bool haveHostRoot) {
   RegisterSized("diff_example", DiffExample, LoadExample, 1);
   RegisterSized("check_1000_domains", CheckTree, LoadTree, 1);
   RegisterSized("diff_1000_domains", DiffTree, LoadTree, 1);
+  // query, the linter and graph against check of the same tree.
+  RegisterSized("query_1000_domains", QueryTree, CheckTree, 1);
+  RegisterSized("lint_1000_domains", LintTree, CheckTree, 1);
+  RegisterSized("graph_1000_domains", GraphTree, CheckTree, 1);
 }
 
 }  // namespace Bench

@@ -519,6 +519,7 @@ void HyxAccessInterfaceImpl::AddLabels(std::vector<std::string> names, HyxAccess
   Txn txn(Txn::kWrite);
   for (const auto& name : names) {
     if (name.empty()) throw HostCtlException("Label name must not be empty");
+    if (type == HYXACCESS_LABEL_OBJECT) K::CheckName("Object", name);
     if (type == HYXACCESS_LABEL_DOMAIN) {
       if (!K::FindDomainId(txn, name)) K::CreateDomain(txn, name, HYXACCESS_QSI_DEFDOM_NONE);
       continue;

@@ -26,7 +26,22 @@ std::string RequireDomain(State::Txn& txn, std::uint32_t id) {
   return *name;
 }
 
+void CheckName(const char* kind, const std::string& name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+    const bool c1 = byte == 0xc2 && next >= 0x80 && next <= 0x9f;
+    if (byte < 0x20 || byte == 0x7f || c1) {
+      char codePoint[8];
+      std::snprintf(codePoint, sizeof codePoint, "U+%04X", c1 ? next : byte);
+      throw Refusal(EINVAL, std::string(kind) + " name holds control character " + codePoint +
+                                " at byte offset " + std::to_string(i));
+    }
+  }
+}
+
 std::uint32_t CreateDomain(State::Txn& txn, const std::string& name, std::uint32_t defaultDom) {
+  CheckName("Domain", name);
   if (name.empty() || name.size() > 63) {
     throw Refusal(EINVAL, "Domain name must be 1 to 63 bytes long: " + name);
   }

@@ -5,6 +5,12 @@
 // Decisions:
 // - A domain's name is 1 to 63 bytes (it must fit the 64-byte buffer of
 //   GetDomainNameForID with its NUL).
+// - Domain and object names hold no control characters (C0, DEL, and the C1
+//   controls U+0080 to U+009F written in UTF-8, C2 80 to C2 9F), as a real
+//   kernel validates the names it is given: names reach terminals and
+//   line-based logs. Any other byte, UTF-8 or not, is accepted. The refusal
+//   is EINVAL, so a numbered kernel call fails with "Invalid argument" and
+//   the control library throws the text (which does not repeat the name).
 // - A new domain takes the lowest free slot from 2 upward (the search
 //   starts at a bound kept in meta "free_slot", below which every slot is
 //   taken, so creating domains one after another costs the same each), gets the first
@@ -43,6 +49,10 @@ std::optional<std::uint32_t> FindDomainId(State::Txn& txn, const std::string& na
 std::optional<std::string> FindDomainName(State::Txn& txn, std::uint32_t id);
 // The domain's name; Refusal ENOENT "No domain with id <id>" when there is none.
 std::string RequireDomain(State::Txn& txn, std::uint32_t id);
+
+// Refusal EINVAL "<Kind> name holds control character U+001B at byte
+// offset 3" (kind "Domain" or "Object"; the offset counts from 0).
+void CheckName(const char* kind, const std::string& name);
 
 // Refusals: EINVAL for a bad name or kind, EEXIST for a duplicate name,
 // ENOSPC when every slot is taken.

@@ -1,5 +1,7 @@
 #include "cli/common/tool_main.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -7,9 +9,39 @@
 #include <optional>
 #include <streambuf>
 
+#include "cli/common/terminal_text.h"
+
 namespace CliCommon {
 
 namespace {
+
+bool started = false;  // ToolMain's handler is in place
+std::terminate_handler defaultTerminate = nullptr;
+
+// Before main, the objects of the command-line library are being made: a
+// failure there is memory running out, even when the exception itself could
+// not be allocated. Said in one line with nothing that allocates.
+[[noreturn]] void TerminateBeforeMain() {
+  bool outOfMemory = !started;
+  if (outOfMemory) {
+    try {
+      if (const auto current = std::current_exception()) std::rethrow_exception(current);
+    } catch (const std::bad_alloc&) {
+    } catch (...) {
+      outOfMemory = false;
+    }
+  }
+  if (!outOfMemory) defaultTerminate();
+  static const char kText[] = "Error: out of memory\n";
+  [[maybe_unused]] const auto written = write(STDERR_FILENO, kText, sizeof kText - 1);
+  _exit(1);
+}
+
+// Made before every other static object of the program.
+struct EarlyTerminateHandler {
+  EarlyTerminateHandler() { defaultTerminate = std::set_terminate(TerminateBeforeMain); }
+};
+__attribute__((init_priority(101))) const EarlyTerminateHandler earlyTerminateHandler;
 
 // Passes everything on to standard output's own buffer and keeps the error
 // number of the first write or flush that failed: by the end of the run,
@@ -86,13 +118,29 @@ std::optional<std::string> UnknownCommand(CLI::App& app, int argc, char** argv) 
 
 const char* Version() { return SECPOLICY_VERSION; }
 
-int ToolMain(CLI::App& app, int argc, char** argv, const std::function<int()>& run,
-             const std::function<void(const std::string&)>& reportError) {
-  CheckedOutput output(std::cout);
+int ParseAndRun(CLI::App& app, int argc, char** argv, const std::function<int()>& run) {
   app.set_version_flag("--version", app.get_name() + " " + Version(),
                        "Print the version and exit");
+  try {
+    app.parse(argc, argv);
+    return run();
+  } catch (const CLI::ParseError& error) {
+    const auto unknown = error.get_exit_code() == 0 ? std::nullopt : UnknownCommand(app, argc, argv);
+    if (unknown) {
+      std::cerr << *unknown << std::endl;
+      return 2;
+    }
+    return app.exit(error) == 0 ? 0 : 2;
+  }
+}
+
+int ToolMain(int argc, char** argv, int (*body)(int argc, char** argv),
+             void (*reportError)(const std::string& text)) {
+  started = true;
+  CheckedOutput output(std::cout);
+  TerminalGuard guard(std::cout);
   const auto report = [&](const char* text) {
-    if (reportError) {
+    if (reportError != nullptr) {
       reportError(text);
     } else {
       std::cerr << "Error: " << text << std::endl;
@@ -100,18 +148,7 @@ int ToolMain(CLI::App& app, int argc, char** argv, const std::function<int()>& r
   };
   int status = 0;
   try {
-    try {
-      app.parse(argc, argv);
-      status = run();
-    } catch (const CLI::ParseError& error) {
-      const auto unknown = error.get_exit_code() == 0 ? std::nullopt : UnknownCommand(app, argc, argv);
-      if (unknown) {
-        std::cerr << *unknown << std::endl;
-        status = 2;
-      } else {
-        status = app.exit(error) == 0 ? 0 : 2;
-      }
-    }
+    status = body(argc, argv);
   } catch (const std::bad_alloc&) {
     // The unwinding has most likely given the memory back; if not, say it
     // with nothing that allocates.
@@ -125,6 +162,7 @@ int ToolMain(CLI::App& app, int argc, char** argv, const std::function<int()>& r
     report(failure.what());
     status = 1;
   }
+  guard.Finish();
   if (const int error = output.Finish(); error != 0) {
     std::cerr << "Error: write error: " << std::strerror(error) << std::endl;
     return 1;

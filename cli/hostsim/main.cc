@@ -28,9 +28,7 @@ constexpr const char* kFooter =
     "                  ~/.local/state/hostsim/state.db)\n"
     "  HOSTSIM_SYSLOG  up|down: what SyslogIsRunning answers (default: probe /dev/log)\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Hostsim(int argc, char** argv) {
   CLI::App app{"hostsim: set up, inspect and break the simulated host", "hostsim"};
   app.footer(kFooter);
   app.require_subcommand(1);
@@ -218,13 +216,18 @@ int main(int argc, char** argv) {
       args.push_back(nullptr);
       execvp(args[0], args.data());
       const int error = errno;
-      std::cerr << "Error: cannot run " << command[0] << ": " << std::strerror(error) << std::endl;
+      std::cerr << "Error: cannot run " << CliCommon::EscapeControls(command[0]) << ": "
+                << std::strerror(error) << std::endl;
       status = error == ENOENT || error == ENOTDIR ? 127 : 126;
     };
   });
 
-  return CliCommon::ToolMain(app, argc, argv, [&] {
+  return CliCommon::ParseAndRun(app, argc, argv, [&] {
     if (action) action();
     return status;
   });
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return CliCommon::ToolMain(argc, argv, Hostsim); }

@@ -7,14 +7,23 @@
 
 #include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
-#include "cli/secpolicy/kernel_rules.h"
-#include "cli/secpolicy/policy_check.h"
-#include "cli/secpolicy/policy_diff.h"
+#include "secpolicy/admin/kernel_rules.h"
+#include "secpolicy/admin/policy_check.h"
+#include "secpolicy/admin/policy_diff.h"
 #include "cli/secpolicy/terminal_text.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicyCli {
+
+using HyxCtl::Security::HyxAccessInterfaceImpl;
+using SecPolicy::Admin::Change;
+using SecPolicy::Admin::CheckPolicy;
+using SecPolicy::Admin::CheckReport;
+using SecPolicy::Admin::DiffPolicy;
+using SecPolicy::Admin::DiffReport;
+using SecPolicy::Admin::Finding;
+using SecPolicy::Admin::ReadDomains;
 
 namespace {
 
@@ -80,14 +89,15 @@ int RunCheck(const Options& options) {
 }
 
 int RunDiff(const Options& options) {
-  std::vector<Change> changes;
+  DiffReport report;
   try {
-    changes = DiffPolicy(options.dir);
+    report = DiffPolicy(options.dir);
   } catch (const std::exception& failure) {
     return CannotRun(failure, 3);
   }
+  const auto& changes = report.changes;
   const bool changed = std::any_of(changes.begin(), changes.end(),
-                                   [](const Change& c) { return c.mark != '='; });
+                                   [](const Change& c) { return c.mark != '=' && c.mark != '!'; });
   if (options.json) {
     json list = json::array();
     for (const Change& c : changes) {
@@ -99,11 +109,17 @@ int RunDiff(const Options& options) {
                       {"after", Optional(c.after)},
                       {"line", c.line}});
     }
-    std::cout << JsonText({{"changed", changed}, {"changes", std::move(list)}});
+    std::cout << JsonText({{"changed", changed},
+                           {"loadFails", report.loadFails},
+                           {"errors", FindingsJson(report.errors)},
+                           {"changes", std::move(list)}});
   } else {
+    for (const Finding& f : report.errors) std::cerr << FindingLine(f, "") << '\n';
+    std::cerr.flush();
     for (const Change& c : changes) std::cout << CliCommon::EscapeControls(c.line) << '\n';
   }
   std::cout.flush();
+  if (report.loadFails) return 4;
   return changed ? 1 : 0;
 }
 
@@ -124,7 +140,9 @@ void AddDryRuns(CLI::App& app, int& status) {
       "diff",
       "Print what a load of DIR would change (domains, rules, objects, file and tardisk\n"
       "labels), one change per line, by running the load on a throwaway copy of the kernel;\n"
-      "nothing changes. Exit 1 when a load would change something, 3 when no diff can be made.");
+      "nothing changes. When that load would fail, its errors go to standard error as\n"
+      "check prints them and the changes it would still make are shown. Exit 1 when a\n"
+      "load would change something, 3 when no diff can be made, 4 when the load would fail.");
   diffCommand->add_option("DIR", diff->dir, "Policy directory")->capture_default_str();
   diffCommand->add_flag("--json", diff->json, "Print the changes as one JSON document");
   diffCommand->callback([&status, diff] { status = RunDiff(*diff); });
@@ -161,7 +179,7 @@ void AddLookups(CLI::App& app, int& status) {
       HyxAccessInterfaceImpl iface;
       std::uint32_t found = 0;
       if (!iface.FindDomain(*name, &found)) {
-        throw HostCtl::Lib::HostCtlException("No domain named " + CliCommon::EscapeControls(*name));
+        throw HostCtl::Lib::HostCtlException("No domain named " + *name);  // Report escapes it
       }
       std::cout << found << std::endl;
     });

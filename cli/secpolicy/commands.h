@@ -13,7 +13,7 @@ namespace SecPolicyCli {
 // SecPolicyRetryException, reported alike.
 int Run(const std::function<void()>& operation);
 
-// Reports a failure's text through the library's error sink, unless the
+// Reports a failure's text, escaped, through the library's error sink, unless the
 // library has just reported that very text before throwing it.
 void Report(const std::string& text);
 
@@ -24,5 +24,7 @@ void AddDomainCommands(CLI::App& app, int& status);   // load-domains, display-d
 void AddLabelCommands(CLI::App& app, int& status);    // load-objects, load-file-labels, display-objects, label
 void AddLoadCommands(CLI::App& app, int& status);     // load, load-early, load-tardisks, display
 void AddCheckCommands(CLI::App& app, int& status);    // check, diff, domain list, domain id
+void AddQueryCommands(CLI::App& app, int& status);    // query
+void AddGraphCommands(CLI::App& app, int& status);    // graph
 
 }  // namespace SecPolicyCli

@@ -4,13 +4,20 @@
 #include <iostream>
 #include <list>
 
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 #include "cli/secpolicy/terminal_text.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/policytext/messages.h"
 #include "secpolicy/tardisks/tardisk_discovery.h"
 
 namespace SecPolicyCli {
+
+using HyxCtl::Security::HyxAccessInterfaceImpl;
+using SecPolicy::Admin::KernelDomain;
+using SecPolicy::Admin::KernelRule;
+using SecPolicy::Admin::ReadDomain;
+using SecPolicy::Admin::ReadDomains;
+using SecPolicy::Admin::ReadRules;
 
 namespace {
 

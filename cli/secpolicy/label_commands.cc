@@ -7,13 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
 #include "cli/secpolicy/label_verify.h"
 #include "cli/secpolicy/label_walk.h"
 #include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/labels/object_policy.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 #include "secpolicy/load/special_domains.h"
+#include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/platform/host_files.h"
 #include "secpolicy/platform/hyx_access.h"
 
@@ -58,6 +61,35 @@ void AddWalkOptions(CLI::App* command, WalkFlags& flags) {
                              "Show no progress");
 }
 
+void Warn(const std::string& where, const std::string& root) {
+  for (const auto& hazard : RootHazards(root)) {
+    std::cerr << "Warning: " << CliCommon::EscapeControls(where + hazard) << '\n';
+  }
+  std::cerr.flush();
+}
+
+// Warns about the root of every recursive mapping in `dir`. Parse errors
+// are left to the load, which reports them.
+void WarnAboutMappings(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+  SecPolicy::PolicyFileList files;
+  try {
+    SecPolicy::GetFileList(dir, files);
+  } catch (const HostCtl::Lib::HostCtlException&) {
+    return;
+  }
+  for (const auto& [path, name] : files) {
+    SecPolicy::FileLabelPolicy policy;
+    try {
+      policy.ParsePolicy(path, iface);
+    } catch (const HostCtl::Lib::HostCtlException&) {
+      // The mappings before the bad line are still applied.
+    }
+    for (const auto& mapping : policy.fileLabels) {
+      if (mapping.recursive) Warn(path + ":" + std::to_string(mapping.line) + " : ", mapping.path);
+    }
+  }
+}
+
 std::string DefaultMappingDir() {
   return SecPolicy::DefaultPolicyDir + "/" + SecPolicy::FileLabelsDirName;
 }
@@ -80,13 +112,17 @@ void AddLabelCommands(CLI::App& app, int& status) {
   auto labelsDir = std::make_shared<std::string>();
   auto loadFlags = std::make_shared<WalkFlags>();
   auto* loadLabels = app.add_subcommand(
-      "load-file-labels", "Apply the file-label mappings of the files of DIR.");
+      "load-file-labels",
+      "Apply the file-label mappings of the files of DIR. A mapping TREE/* follows TREE\n"
+      "when it is a symbolic link, and no link below it (those keep their label); a\n"
+      "warning says when TREE is a link or lies in a folder other users may write.");
   loadLabels->add_option("DIR", *labelsDir, "File-label policy directory")->required();
   AddWalkOptions(loadLabels, *loadFlags);
   loadLabels->callback([&status, labelsDir, loadFlags] {
     status = Run([&] {
       const HostSim::WriterLock writerLock;
       HyxAccessInterfaceImpl iface;
+      WarnAboutMappings(*labelsDir, iface);
       if (loadFlags->Plain()) return SecPolicy::LoadPolicyFileLabels(*labelsDir, iface);
       std::optional<Progress> progress;
       const WalkSettings settings = loadFlags->Settings(progress);
@@ -130,7 +166,9 @@ void AddLabelCommands(CLI::App& app, int& status) {
   auto* set = label->add_subcommand(
       "set", "Put object LABEL on PATH (the file must already carry a label).");
   set->add_flag("-r,--recursive", setArgs->recursive,
-                "Also label everything below the directory PATH (links are not followed)");
+                "Also label everything below the directory PATH. PATH itself is followed when it\n"
+                "is a symbolic link; no link below it is ever followed (links keep their label).\n"
+                "A warning says when PATH is a link or lies in a folder other users may write.");
   set->add_option("PATH", setArgs->path, "File or directory")->required();
   set->add_option("LABEL", setArgs->label, "Object name")->required();
   AddWalkOptions(set, setArgs->walk);
@@ -143,6 +181,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
         }
         return SecPolicy::SetFileLabel(setArgs->path, setArgs->label, iface);
       }
+      Warn("", setArgs->path);
       if (setArgs->walk.Plain()) {
         return SecPolicy::SetDirLabelRecursive(setArgs->path, setArgs->label, iface);
       }
@@ -159,8 +198,10 @@ void AddLabelCommands(CLI::App& app, int& status) {
   auto verifyArgs = std::make_shared<VerifyArgs>();
   auto* verify = label->add_subcommand(
       "verify",
-      "Compare the labels on disk with the file-label mappings, for every mapped file or only "
-      "for each PATH, and change nothing.");
+      "Compare the labels on disk with the file-label mappings, for every mapped file or only\n"
+      "for each PATH, and change nothing. A file without a label attribute shows as\n"
+      "(no label). Exit 1 when a label differs, 3 when something could not be verified\n"
+      "(mappings that do not parse, a missing path, a file no mapping covers).");
   verify->add_flag("--json", verifyArgs->options.json,
                    "Print the result as JSON");
   verify->add_option("--mappings", verifyArgs->options.mappingDir,
@@ -169,7 +210,6 @@ void AddLabelCommands(CLI::App& app, int& status) {
   verify->add_option("DIR|PATH", verifyArgs->arguments, "Mappings folder, or files to check");
   AddWalkOptions(verify, verifyArgs->walk);
   verify->callback([&status, verifyArgs] {
-    status = 1;
     const int result = Run([&] {
       VerifyOptions options = verifyArgs->options;
       const auto& arguments = verifyArgs->arguments;
@@ -183,7 +223,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
       options.walk = verifyArgs->walk.Settings(progress);
       status = VerifyLabels(options);
     });
-    if (result != 0) status = result;
+    if (result != 0) status = 3;  // e.g. an --exclude path that cannot be examined
   });
 
   auto matchDir = std::make_shared<std::string>();

@@ -200,7 +200,7 @@ void VerifyMapping(const MappingSet& set, std::size_t index, const WalkSettings&
 
 std::string LabelName(std::optional<std::uint32_t> id, HyxAccessInterfaceImpl& iface,
                       std::map<std::uint32_t, std::string>& names) {
-  if (!id) return "(none)";
+  if (!id) return "(no label)";
   auto [entry, fresh] = names.try_emplace(*id);
   if (fresh) {
     try {
@@ -212,20 +212,35 @@ std::string LabelName(std::optional<std::uint32_t> id, HyxAccessInterfaceImpl& i
   return entry->second;
 }
 
+// A parse error of the mapping file `path`: "<path>:<line> : <cause>" when
+// the parser located it, else its text alone.
+Finding Located(const std::string& path, const std::string& text) {
+  const std::string head = path + ":";
+  if (text.starts_with(head)) {
+    std::size_t end = head.size();
+    while (end < text.size() && end - head.size() < 10 && text[end] >= '0' && text[end] <= '9') ++end;
+    const unsigned long line = end > head.size() ? std::stoul(text.substr(head.size(), end - head.size())) : 0;
+    if (end > head.size() && line <= UINT_MAX && text.compare(end, 3, " : ") == 0) {
+      return {path, static_cast<unsigned int>(line), text.substr(end + 3)};
+    }
+  }
+  return {path, std::nullopt, text};
+}
+
 }  // namespace
 
-bool MappingSet::Load(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+std::vector<Finding> MappingSet::Load(const std::string& dir, HyxAccessInterfaceImpl& iface) {
   SecPolicy::PolicyFileList files;
   SecPolicy::GetFileList(dir, files);
   SecPolicy::FileLabelPolicy policy;
-  bool parsed = true;
+  std::vector<Finding> errors;
   for (const auto& [path, name] : files) {
     try {
       policy.ParsePolicy(path, iface);
     } catch (const HostCtlException& failure) {
       SecPolicy::SecpolicyError("Error parsing file " + path);
       SecPolicy::SecpolicyError(failure.what());
-      parsed = false;
+      errors.push_back(Located(path, failure.what()));
     }
   }
   mappings_.assign(policy.fileLabels.begin(), policy.fileLabels.end());
@@ -240,7 +255,7 @@ bool MappingSet::Load(const std::string& dir, HyxAccessInterfaceImpl& iface) {
     lastWrite_[id] = index;
     if (mappings_[index].recursive && S_ISDIR(info.st_mode)) lastWalk_[id] = index;
   }
-  return parsed;
+  return errors;
 }
 
 std::optional<std::size_t> MappingSet::Match(const std::string& path) const {
@@ -276,7 +291,13 @@ bool MappingSet::LaterWalks(std::size_t index, const struct stat& info) const {
 int VerifyLabels(const VerifyOptions& options) {
   HyxAccessInterfaceImpl iface;
   MappingSet set;
-  bool ok = set.Load(options.mappingDir, iface);
+  std::vector<Finding> errors;
+  try {
+    errors = set.Load(options.mappingDir, iface);
+  } catch (const HostCtlException& failure) {
+    SecPolicy::SecpolicyError(failure.what());
+    errors.push_back({options.mappingDir, std::nullopt, failure.what()});
+  }
   Tally tally;
   if (options.paths.empty()) {
     for (std::size_t index = 0; index < set.mappings().size(); ++index) {
@@ -286,7 +307,7 @@ int VerifyLabels(const VerifyOptions& options) {
       } catch (const HostCtlException& failure) {
         SecPolicy::SecpolicyError(mapping.file + ":" + std::to_string(mapping.line) + " : " +
                                   failure.what());
-        ok = false;
+        errors.push_back({mapping.file, mapping.line, failure.what()});
       }
     }
   } else {
@@ -298,7 +319,7 @@ int VerifyLabels(const VerifyOptions& options) {
         CheckByName(path, mapping.label, WantedId(mapping, iface), tally);
       } catch (const HostCtlException& failure) {
         SecPolicy::SecpolicyError(failure.what());
-        ok = false;
+        errors.push_back({path, std::nullopt, failure.what()});
       }
     }
   }
@@ -307,30 +328,42 @@ int VerifyLabels(const VerifyOptions& options) {
             [](const Difference& a, const Difference& b) { return a.path < b.path; });
   std::map<std::uint32_t, std::string> names;
   if (options.json) {
-    nlohmann::ordered_json differences = nlohmann::ordered_json::array();
+    // Escaped as on a terminal, so that any name makes valid JSON.
+    using json = nlohmann::ordered_json;
+    const auto text = [](const std::string& raw) { return CliCommon::EscapeControls(raw); };
+    json differences = json::array();
     for (const Difference& d : tally.differences) {
-      differences.push_back({{"path", CliCommon::EscapeControls(d.path)},
-                             {"current", d.current ? nlohmann::ordered_json(CliCommon::EscapeControls(LabelName(
-                                                         d.current, iface, names)))
-                                                   : nlohmann::ordered_json(nullptr)},
-                             {"wanted", CliCommon::EscapeControls(d.wanted)}});
+      differences.push_back({{"path", text(d.path)},
+                             {"current", d.current ? json(text(LabelName(d.current, iface, names)))
+                                                   : json(nullptr)},
+                             {"wanted", text(d.wanted)}});
     }
-    const nlohmann::ordered_json report{{"matched", tally.matched}, {"differences", differences}};
+    json errorList = json::array();
+    for (const Finding& e : errors) {
+      errorList.push_back({{"path", text(e.path)},
+                           {"line", e.line ? json(*e.line) : json(nullptr)},
+                           {"text", text(e.text)}});
+    }
+    const json report{{"matched", tally.matched},
+                      {"differences", std::move(differences)},
+                      {"errors", std::move(errorList)}};
     std::cout << report.dump() << '\n';
   } else {
     for (const Difference& d : tally.differences) {
-      std::cout << CliCommon::EscapeControls(d.path) << ": " << CliCommon::EscapeControls(LabelName(d.current, iface, names))
-                << " -> " << CliCommon::EscapeControls(d.wanted) << '\n';
+      std::cout << CliCommon::EscapeControls(d.path) << ": "
+                << CliCommon::EscapeControls(LabelName(d.current, iface, names)) << " -> "
+                << CliCommon::EscapeControls(d.wanted) << '\n';
     }
   }
   std::cout.flush();
-  return ok && tally.differences.empty() ? 0 : 1;
+  if (!errors.empty()) return 3;
+  return tally.differences.empty() ? 0 : 1;
 }
 
 int MatchLabels(const std::string& mappingDir, const std::vector<std::string>& paths) {
   HyxAccessInterfaceImpl iface;
   MappingSet set;
-  bool ok = set.Load(mappingDir, iface);
+  bool ok = set.Load(mappingDir, iface).empty();
   for (const std::string& path : paths) {
     try {
       const std::optional<std::size_t> winner = set.Match(path);

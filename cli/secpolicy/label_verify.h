@@ -11,10 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "secpolicy/admin/finding.h"
 #include "cli/secpolicy/label_walk.h"
 #include "secpolicy/labels/file_labels.h"
 
 namespace SecPolicyCli {
+
+using SecPolicy::Admin::Finding;
 
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 using Mapping = SecPolicy::FileLabelPolicy::FileLabel;
@@ -24,9 +27,9 @@ using Mapping = SecPolicy::FileLabelPolicy::FileLabel;
 class MappingSet {
  public:
   // Parses the files of `dir` as load-file-labels does, reporting the same
-  // errors; returns false when any file failed to parse. Throws when `dir`
-  // cannot be read.
-  bool Load(const std::string& dir, HyxAccessInterfaceImpl& iface);
+  // errors; returns one finding per file that failed to parse. Throws when
+  // `dir` cannot be read.
+  std::vector<Finding> Load(const std::string& dir, HyxAccessInterfaceImpl& iface);
 
   const std::vector<Mapping>& mappings() const { return mappings_; }
 
@@ -56,7 +59,10 @@ struct VerifyOptions {
   WalkSettings walk;
 };
 
-// Prints the differences; returns 0 when every label matches, 1 otherwise.
+// Prints the differences; returns 0 when every label matches, 1 when some
+// differ, 3 when something could not be verified (the mappings do not
+// parse or cannot be read, a path is missing or no mapping covers it, a
+// label cannot be read).
 int VerifyLabels(const VerifyOptions& options);
 
 // Prints, for each path, the label and the mapping that gives it; returns 0

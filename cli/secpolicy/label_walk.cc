@@ -1,12 +1,14 @@
 #include "cli/secpolicy/label_walk.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -227,6 +229,67 @@ void LabelTree(const std::string& dir, const std::string& label, const WalkSetti
   LabelTreeDir top = SecPolicy::OpenLabelledTop(dir, label, labeller.Iface(0));
   if (settings.progress != nullptr) settings.progress->Count(0);
   WalkTree(std::move(top), labeller, settings);
+}
+
+}  // namespace SecPolicyCli
+
+namespace SecPolicyCli {
+
+namespace {
+
+bool Trusted(uid_t uid) { return uid == 0 || uid == geteuid(); }
+
+// The first folder on the way down to `path` (absolute, its last component
+// as named) whose entry for the next step another user could replace.
+std::optional<std::string> SwappableAt(const std::filesystem::path& path) {
+  std::filesystem::path folder = path.root_path();
+  for (const auto& part : path.relative_path()) {
+    const std::filesystem::path child = folder / part;
+    struct stat holder {}, entry {};
+    if (lstat(folder.c_str(), &holder) != 0 || lstat(child.c_str(), &entry) != 0) {
+      return std::nullopt;
+    }
+    const bool othersWrite = (holder.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+                             !((holder.st_mode & S_ISVTX) != 0 && Trusted(entry.st_uid));
+    if (!Trusted(holder.st_uid) || othersWrite) return folder.string();
+    folder = child;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::filesystem::path> Real(const std::filesystem::path& path) {
+  std::error_code error;
+  auto real = std::filesystem::canonical(path, error);
+  if (error) return std::nullopt;
+  return real;
+}
+
+}  // namespace
+
+std::vector<std::string> RootHazards(const std::string& root) {
+  std::vector<std::string> hazards;
+  std::error_code error;
+  std::filesystem::path named = std::filesystem::absolute(root, error).lexically_normal();
+  if (error) return hazards;
+  if (!named.has_filename()) named = named.parent_path();  // "dir/" names dir
+  struct stat info {};
+  if (!named.has_relative_path() || lstat(named.c_str(), &info) != 0) return hazards;
+  std::vector<std::filesystem::path> ways;  // the root's own entry, then what a link leads to
+  if (const auto parent = Real(named.parent_path())) ways.push_back(*parent / named.filename());
+  if (S_ISLNK(info.st_mode)) {
+    hazards.push_back(root + " is a symbolic link: a recursive relabel follows it (the root "
+                      "only; no link below the root is ever followed)");
+    if (const auto target = Real(named)) ways.push_back(*target);
+  }
+  std::set<std::string> warned;
+  for (const auto& way : ways) {
+    const auto folder = SwappableAt(way);
+    if (folder && warned.insert(*folder).second) {
+      hazards.push_back(root + " lies in " + *folder + ", which other users may write: they "
+                        "could swap what a recursive relabel walks");
+    }
+  }
+  return hazards;
 }
 
 }  // namespace SecPolicyCli

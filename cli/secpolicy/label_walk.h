@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "cli/secpolicy/progress.h"
 #include "secpolicy/labels/label_tree.h"
@@ -67,5 +68,13 @@ void LabelTree(const std::string& dir, const std::string& label, const WalkSetti
 
 // The number of workers for --jobs N (0: one per core).
 unsigned JobCount(unsigned requested);
+
+// What may steer a recursive relabel of `root` elsewhere, as texts for a
+// warning: the root is a symbolic link (followed, as the root is opened by
+// its name), or it or a folder above it lies in a folder that users other
+// than the caller and root may write, who could swap it for another tree.
+// Nothing below the root matters: the walk follows no link there. Empty
+// when `root` cannot be examined (labelling it then fails on its own).
+std::vector<std::string> RootHazards(const std::string& root);
 
 }  // namespace SecPolicyCli

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/common/log_tap.h"
+#include "cli/common/terminal_text.h"
 #include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
 #include "hostsim/admin.h"
@@ -34,7 +35,8 @@ void Report(const std::string& text) {
       text == CliCommon::LastLoggedError() &&
       std::find(kReportedBeforeThrown.begin(), kReportedBeforeThrown.end(), text) !=
           kReportedBeforeThrown.end();
-  if (!justReported) SecPolicy::SecpolicyError(text);
+  // The text may carry a name or a path as given: one line, escaped.
+  if (!justReported) SecPolicy::SecpolicyError(CliCommon::EscapeControls(text));
 }
 
 int Run(const std::function<void()>& operation) {
@@ -54,12 +56,16 @@ int Run(const std::function<void()>& operation) {
 
 }  // namespace SecPolicyCli
 
-int main(int argc, char** argv) {
+namespace {
+
+int Secpolicy(int argc, char** argv) {
   CLI::App app{
       "Loads, applies and displays the mandatory access-control policy of the host.\n"
       "Exit status: 0 on success, 1 when the operation fails (reported as \"Error: ...\" on\n"
-      "standard error), 2 on a usage error, 75 when the kernel asked for a retry that was\n"
-      "not made. The simulated host's state is the file named by HOSTSIM_STATE.",
+      "standard error), 2 on a usage error, 3 when diff or label verify could not answer,\n"
+      "4 when diff finds that a load would fail, 75 when the kernel asked for a retry that\n"
+      "was not made (see secpolicy(8)). The simulated host's state is the file named by\n"
+      "HOSTSIM_STATE.",
       "secpolicy"};
   app.require_subcommand(1);
   app.fallthrough();  // -v may follow the command
@@ -74,6 +80,13 @@ int main(int argc, char** argv) {
   SecPolicyCli::AddLabelCommands(app, status);
   SecPolicyCli::AddLoadCommands(app, status);
   SecPolicyCli::AddCheckCommands(app, status);
-  return CliCommon::ToolMain(
-      app, argc, argv, [&status] { return status; }, SecPolicyCli::Report);
+  SecPolicyCli::AddQueryCommands(app, status);
+  SecPolicyCli::AddGraphCommands(app, status);
+  return CliCommon::ParseAndRun(app, argc, argv, [&status] { return status; });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return CliCommon::ToolMain(argc, argv, Secpolicy, SecPolicyCli::Report);
 }

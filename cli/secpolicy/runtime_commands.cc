@@ -1,7 +1,8 @@
 // The runtime calls: domain, file-policy, cap and param-check.
 //
 // Arguments are passed on as given, empty strings included, so that the
-// library's own checks answer. Numbers are parsed strictly (decimal, or hex
+// library's own checks answer. Names and paths are printed escaped: a path
+// may hold any byte. Numbers are parsed strictly (decimal, or hex
 // with 0x); a malformed or out-of-range number is a usage error.
 #include <algorithm>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "cli/common/numbers.h"
+#include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
 #include "secpolicy/kernelcalls/capability_calls.h"
 #include "secpolicy/kernelcalls/domain_calls.h"
@@ -55,15 +57,29 @@ std::optional<std::uint32_t> ParsePermissions(const std::string& text) {
   return mask;
 }
 
-const CLI::Validator kUnsigned = CliCommon::Number("an unsigned 32-bit number", 0, kUint32Max);
-const CLI::Validator kWorld = CliCommon::Number("a world id", kIntMin, kIntMax);
-const CLI::Validator kFlag = CliCommon::Number("a flag byte", 0, 255);
-const CLI::Validator kPermissions(
-    [](std::string& text) -> std::string {
-      if (ParsePermissions(text)) return {};
-      return "not a permission set (letters from r, w, x, or a number): \"" + text + "\"";
-    },
-    "", "permissions");
+// Made on first use, not before main: their allocations must fail inside
+// the tool's handler.
+const CLI::Validator& Unsigned() {
+  static const CLI::Validator check = CliCommon::Number("an unsigned 32-bit number", 0, kUint32Max);
+  return check;
+}
+const CLI::Validator& World() {
+  static const CLI::Validator check = CliCommon::Number("a world id", kIntMin, kIntMax);
+  return check;
+}
+const CLI::Validator& Flag() {
+  static const CLI::Validator check = CliCommon::Number("a flag byte", 0, 255);
+  return check;
+}
+const CLI::Validator& Permissions() {
+  static const CLI::Validator check(
+      [](std::string& text) -> std::string {
+        if (ParsePermissions(text)) return {};
+        return "not a permission set (letters from r, w, x, or a number): \"" + text + "\"";
+      },
+      "", "permissions");
+  return check;
+}
 
 std::uint32_t U32(const std::string& text) {
   return static_cast<std::uint32_t>(*ParseInRange(text, 0, kUint32Max));
@@ -135,7 +151,7 @@ void AddDomainGroup(CLI::App& app, int& status, Args& a) {
       ->add_option("DEFAULTDOM", a.defaultDom,
                    "Default-domain kind: 0 none, 1 VM, 2 app, 3 check-access (default 0)")
       ->type_name("")
-      ->check(kUnsigned);
+      ->check(Unsigned());
   create->callback([&] {
     status = Run([&] {
       std::cout << SecPolicy::CreateDomain(a.name, HyxAccessQsi_DefaultDom{U32(a.defaultDom)})
@@ -144,21 +160,23 @@ void AddDomainGroup(CLI::App& app, int& status, Args& a) {
   });
 
   CLI::App* destroy = domain->add_subcommand("destroy", "Destroy a domain.");
-  Arg(destroy, "ID", a.domain, "Domain id")->check(kUnsigned);
+  Arg(destroy, "ID", a.domain, "Domain id")->check(Unsigned());
   destroy->callback([&] { status = Run([&] { SecPolicy::DestroyDomain(U32(a.domain)); }); });
 
   CLI::App* ofWorld =
       domain->add_subcommand("of-world", "Print the id of the domain a world runs in.");
-  Arg(ofWorld, "WORLD", a.world, "World id (signed)")->check(kWorld);
+  Arg(ofWorld, "WORLD", a.world, "World id (signed)")->check(World());
   ofWorld->callback([&] {
     status =
         Run([&] { std::cout << SecPolicy::GetDomainIDForWorld(WorldId(a.world)) << std::endl; });
   });
 
   CLI::App* name = domain->add_subcommand("name", "Print the name of a domain.");
-  Arg(name, "ID", a.domain, "Domain id")->check(kUnsigned);
+  Arg(name, "ID", a.domain, "Domain id")->check(Unsigned());
   name->callback([&] {
-    status = Run([&] { std::cout << SecPolicy::GetDomainNameForID(U32(a.domain)) << std::endl; });
+    status = Run([&] {
+      std::cout << CliCommon::EscapeControls(SecPolicy::GetDomainNameForID(U32(a.domain))) << std::endl;
+    });
   });
 
   CLI::App* leaked = domain->add_subcommand(
@@ -180,7 +198,7 @@ void AddDomainGroup(CLI::App& app, int& status, Args& a) {
 
   CLI::App* hvc =
       domain->add_subcommand("add-hvc", "Register a guest-communication service for a domain.");
-  Arg(hvc, "ID", a.domain, "Domain id")->check(kUnsigned);
+  Arg(hvc, "ID", a.domain, "Domain id")->check(Unsigned());
   Arg(hvc, "SERVICE", a.service, "Service name");
   hvc->callback([&] { status = Run([&] { SecPolicy::AddHvcService(U32(a.domain), a.service); }); });
 }
@@ -196,8 +214,8 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
       "add",
       "Add file policies for a world in a domain; prints the number the kernel returns "
       "(the domain's file policies).");
-  Arg(add, "WORLD", a.world, "World id (signed; 0 for the domain's own rules)")->check(kWorld);
-  Arg(add, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(add, "WORLD", a.world, "World id (signed; 0 for the domain's own rules)")->check(World());
+  Arg(add, "DOMAIN", a.domain, "Domain id")->check(Unsigned());
   add->add_option("RULES", a.rules,
                   "PATH PERMS [PATH PERMS]...: paths and their permissions (none: an empty batch)")
       ->type_name("")
@@ -207,7 +225,7 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
     std::vector<HyxAccess_FileRule> records;
     for (std::size_t i = 0; i < a.rules.size(); i += 2) {
       const auto mask = ParsePermissions(a.rules[i + 1]);
-      if (!mask) throw CLI::ValidationError("PERMS", kPermissions(a.rules[i + 1]));
+      if (!mask) throw CLI::ValidationError("PERMS", Permissions()(a.rules[i + 1]));
       records.push_back(FileRule(a.rules[i], *mask));
     }
     status = Run([&] {
@@ -219,24 +237,24 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
   });
 
   CLI::App* remove = group->add_subcommand("remove", "Remove the file policy of a path.");
-  Arg(remove, "WORLD", a.world, "World id (signed)")->check(kWorld);
-  Arg(remove, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(remove, "WORLD", a.world, "World id (signed)")->check(World());
+  Arg(remove, "DOMAIN", a.domain, "Domain id")->check(Unsigned());
   Arg(remove, "PATH", a.path, "Path");
   remove->callback([&] {
     status = Run([&] { SecPolicy::RemoveFilePolicy(WorldId(a.world), U32(a.domain), a.path); });
   });
 
   CLI::App* update = group->add_subcommand("update", "Change the permissions of a path.");
-  Arg(update, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(update, "DOMAIN", a.domain, "Domain id")->check(Unsigned());
   Arg(update, "PATH", a.path, "Path");
-  Arg(update, "PERMS", a.perms, "New permissions")->check(kPermissions);
+  Arg(update, "PERMS", a.perms, "New permissions")->check(Permissions());
   update->callback([&] {
     status = Run(
         [&] { SecPolicy::UpdateFilePolicy(U32(a.domain), a.path, *ParsePermissions(a.perms)); });
   });
 
   CLI::App* count = group->add_subcommand("count", "Print the number of a domain's file policies.");
-  Arg(count, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(count, "DOMAIN", a.domain, "Domain id")->check(Unsigned());
   count->callback([&] {
     status = Run(
         [&] { std::cout << SecPolicy::RetrieveNumberOfFilePolicies(U32(a.domain)) << std::endl; });
@@ -246,7 +264,7 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
       "list",
       "Print a domain's file policies, one \"PATH MASK\" line each, the mask in hex "
       "(for example \"/bin 0x11\").");
-  Arg(list, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(list, "DOMAIN", a.domain, "Domain id")->check(Unsigned());
   list->add_option("--retries", a.retries,
                    "Times to ask again when the kernel asks for a retry (default 4; 0: never). "
                    "A retry not made exits 75.")
@@ -262,7 +280,8 @@ void AddFilePolicyGroup(CLI::App& app, int& status, Args& a) {
       const int retries =
           a.retries.empty() ? kDefaultListRetries : static_cast<int>(*ParseInRange(a.retries, 0, 1000));
       for (const auto& rule : ReadFilePolicies(U32(a.domain), size, retries)) {
-        std::cout << PathOf(rule) << " 0x" << std::hex << rule.permissions << std::dec << '\n';
+        std::cout << CliCommon::EscapeControls(PathOf(rule)) << " 0x" << std::hex
+                  << rule.permissions << std::dec << '\n';
       }
       std::cout.flush();
     });
@@ -294,7 +313,7 @@ std::string ModeAndFlag(const Args& a, CLI::Option* const (&words)[N], HyxAccess
   }
   for (std::size_t i = 0; i < expected; ++i) {
     const bool isFlag = withFlag && i + 1 == expected;
-    const std::string error = (isFlag ? kFlag : kUnsigned)(given[i]);
+    const std::string error = (isFlag ? Flag() : Unsigned())(given[i]);
     if (!error.empty()) throw CLI::ValidationError(isFlag ? "FLAG" : "MODE VALUE", error);
   }
   if (!a.nullMode) mode = HyxAccess_ModeParam{U32(given[0]), U32(given[1])};
@@ -305,10 +324,10 @@ void AddCapabilityGroups(CLI::App& app, int& status, Args& a) {
   CLI::App* cap = app.add_subcommand("cap", "Set a domain's capability rules.");
   cap->require_subcommand(1);
   CLI::App* capSet = cap->add_subcommand("set", "Set the rule of one capability.");
-  Arg(capSet, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+  Arg(capSet, "DOMAIN", a.domain, "Domain id")->check(Unsigned());
   Arg(capSet, "CAPABILITY", a.capability, "Capability number (the kernel knows 0 to 18)")
-      ->check(kUnsigned);
-  Arg(capSet, "FLAG", a.flag, "Flag byte, 0 to 255")->check(kFlag);
+      ->check(Unsigned());
+  Arg(capSet, "FLAG", a.flag, "Flag byte, 0 to 255")->check(Flag());
   capSet->callback([&] {
     status = Run([&] {
       SecPolicy::SetCapRule(U32(a.domain), HyxAccess_Capability{U32(a.capability)},
@@ -325,9 +344,9 @@ void AddCapabilityGroups(CLI::App& app, int& status, Args& a) {
   // MODE VALUE FLAG are optional positionals so that --null-mode can leave
   // MODE VALUE out; ModeAndFlag sorts out what was given.
   const auto addCommon = [&](CLI::App* command, CLI::Option** words, bool withFlag) {
-    Arg(command, "DOMAIN", a.domain, "Domain id")->check(kUnsigned);
+    Arg(command, "DOMAIN", a.domain, "Domain id")->check(Unsigned());
     Arg(command, "CHECK", a.check, "Parameter-check number (the kernel knows 0 to 9)")
-        ->check(kUnsigned);
+        ->check(Unsigned());
     words[0] = command
                    ->add_option("MODE", a.modeWords[0],
                                 "Mode: index of the argument word (left out with --null-mode)")

@@ -11,7 +11,8 @@
 namespace SecPolicyCli {
 
 // One JSON document and a newline. Bytes that are not UTF-8 become U+FFFD,
-// so the output always parses.
+// so the output always parses; DEL and C1 controls are written as \u
+// escapes, so it holds nothing a terminal acts on.
 std::string JsonText(const nlohmann::ordered_json& document);
 
 }  // namespace SecPolicyCli

@@ -32,6 +32,9 @@ class RuleSet : public virtual PolicyRules {
   void CheckConstraints(const std::string& domainName, HyxAccessInterfaceImpl& iface) override;
   void PrintRules() override;
 
+  // The records added so far, in line order: what analysis tools read.
+  const std::list<Record>& Records() const { return rules_; }
+
  protected:
   // Checks the arity, then the action word, then the kernel keywords in
   // field order, filling the record's own fields.

@@ -5,6 +5,7 @@
 #include <sys/xattr.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -170,9 +171,9 @@ TEST_F(DryRunTest, CheckAndDiffChangeNeitherTheStateNorALabel) {
   Put("objects/main", "appLabel\nnewLabel\n");
   Put("fileLabels/map", Files() + "/a newLabel\n/nowhere appLabel\n");
   const std::string before = Everything();
-  for (const char* command : {"check", "diff"}) {
+  for (const std::string command : {"check", "diff"}) {
     const auto result = Secpolicy({command});
-    EXPECT_EQ(result.status, 1) << command << ": " << result.err;
+    EXPECT_EQ(result.status, command == "check" ? 1 : 4) << command << ": " << result.err;
     EXPECT_EQ(Everything(), before) << command;
   }
 }
@@ -240,18 +241,210 @@ TEST_F(DryRunTest, DisplayJsonRuleTextsAreTheTextDisplayLines) {
 }
 
 TEST_F(DryRunTest, DomainListAndIdLookUpByName) {
-  for (const char* name : {"plain", "tab\there", "esc\x1b[2J", "back\\slash"}) {
+  for (const char* name : {"plain", "caf\xc3\xa9", "raw\xff[2J", "back\\slash"}) {
     Tool("secpolicy", {"domain", "create", name});
   }
   const auto list = RunTool("secpolicy", {"domain", "list"});
   EXPECT_EQ(list.status, 0);
-  EXPECT_EQ(list.out, "2\tplain\n3\ttab\\there\n4\tesc\\x1b[2J\n5\tback\\\\slash\n");
+  EXPECT_EQ(list.out, "2\tplain\n3\tcaf\xc3\xa9\n4\traw\\xff[2J\n5\tback\\\\slash\n");
   EXPECT_EQ(nlohmann::json::parse(RunTool("secpolicy", {"domain", "list", "--json"}).out)[1],
-            (nlohmann::json{{"id", 3}, {"name", "tab\there"}}));
-  EXPECT_EQ(RunTool("secpolicy", {"domain", "id", "esc\x1b[2J"}).out, "4\n");
+            (nlohmann::json{{"id", 3}, {"name", "caf\xc3\xa9"}}));
+  EXPECT_EQ(RunTool("secpolicy", {"domain", "id", "raw\xff[2J"}).out, "4\n");
   const auto missing = RunTool("secpolicy", {"domain", "id", "no\nsuch"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "Error: No domain named no\\nsuch\n");
+}
+
+
+struct StatusCase {
+  std::string name;
+  std::function<void()> edit;  // run before the command, undone by the next case's SetUp
+  Lines args;
+  int status;
+  std::string err;  // "": anything; else the whole of standard error
+  std::string out;  // likewise for standard output
+};
+
+// What each dry-run or verify command answers when its input is broken: the
+// exit status tells "changes/differences" from "would fail" and "could not
+// answer", and the reasons are the literal lines a script would read.
+TEST_F(DryRunTest, ExitStatusesOnBrokenInputs) {
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  const std::string dir = "/etc/norvane/secpolicy/";
+  const std::string map = dir + "fileLabels/map";
+  const std::string state = (scratch_.path() / "state.db").string();
+  const auto badLine = [this] { Put("domains/appDom", "-s open grant\n-s read grnat\n-s write grant\n"); };
+  const StatusCase cases[] = {
+      {"clean check", [] {}, {"check"}, 0, "", ""},
+      {"clean diff", [] {}, {"diff"}, 0, "", ""},
+      {"check of a bad line", badLine, {"check"}, 1, dir + "domains/appDom:2: invalid keyword grnat\n", ""},
+      // The load stops at line 2: the rules before it are written, line 3 is not.
+      {"diff of a bad line", badLine, {"diff"}, 4, dir + "domains/appDom:2: invalid keyword grnat\n",
+       "= rule appDom: -s read grant\n"},
+      {"diff of a missing folder", [] {}, {"diff", "/nonexistent"}, 4,
+       "/nonexistent/domains: Unable to open policy directory /nonexistent/domains\n"
+       "/nonexistent/fileLabels: Unable to open policy directory /nonexistent/fileLabels\n"
+       "/nonexistent/objects: Unable to open policy directory /nonexistent/objects\n",
+       ""},
+      {"diff without a state", [state] { std::filesystem::rename(state, state + ".away"); },
+       {"diff"}, 3,
+       "Error: hostsim state " + state + ": no such file; run 'hostsim init' to create a simulated host\n", ""},
+      {"diff of a refused state", [state] { fs::permissions(state, fs::perms::group_write, fs::perm_options::add); },
+       {"diff"}, 3, "Error: hostsim state " + state + ": is writable by other users\n", ""},
+      {"verify of a difference", [this] { Tool("secpolicy", {"label", "set", Files() + "/a", "unlabeled"}); },
+       {"label", "verify", dir + "fileLabels"}, 1, "", Files() + "/a: unlabeled -> appLabel\n"},
+      {"verify of a missing path", [] {}, {"label", "verify", "--mappings", dir + "fileLabels", "/nonexistent"},
+       3, "Error: Unable to examine /nonexistent: No such file or directory\n", ""},
+      {"verify of a file no mapping covers", [this] { std::ofstream(root_ / "files/b") << ""; },
+       {"label", "verify", "--mappings", dir + "fileLabels", Files() + "/b"}, 3,
+       "Error: No file-label mapping covers " + Files() + "/b\n", ""},
+      {"verify of mappings that do not parse", [this] { Put("fileLabels/map", Files() + "/a appLabel\none\n"); },
+       {"label", "verify", dir + "fileLabels"}, 3,
+       "Error: Error parsing file " + map + "\nError: " + map + ":2 : incorrect no of parameters\n", ""},
+      {"verify of a missing folder", [] {}, {"label", "verify", "--mappings", "/nonexistent", Files() + "/a"},
+       3, "Error: Unable to open policy directory /nonexistent\nError: No file-label mapping covers " +
+              Files() + "/a\n", ""},
+  };
+  for (const StatusCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    ASSERT_EQ(Secpolicy({"load"}).status, 0);
+    c.edit();
+    const auto result = Secpolicy(c.args);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    if (!c.err.empty()) {
+      EXPECT_EQ(result.err, c.err);
+    }
+    if (!c.out.empty() || c.status == 0) {
+      EXPECT_EQ(result.out, c.out);
+    }
+    if (fs::exists(state + ".away")) fs::rename(state + ".away", state);
+    fs::permissions(state, fs::perms::group_write, fs::perm_options::remove);
+  }
+}
+
+TEST_F(DryRunTest, DiffJsonOfAFailingLoadCarriesItsErrors) {
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  Put("domains/appDom", "-s open grant\n-s read grnat\n");
+  Put("domains/newDom", "-s read grant\n");
+  const auto result = Secpolicy({"diff", "--json"});
+  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(nlohmann::json::parse(result.out),
+            nlohmann::json::parse(R"({"changed": true, "loadFails": true,
+              "errors": [{"path": "/etc/norvane/secpolicy/domains/appDom", "line": 2,
+                          "text": "invalid keyword grnat"}],
+              "changes": [
+                {"mark": "+", "kind": "domain", "domain": null, "subject": "newDom",
+                 "before": null, "after": null, "line": "+ domain newDom"},
+                {"mark": "+", "kind": "rule", "domain": "newDom", "subject": "-s read",
+                 "before": null, "after": "-s read grant", "line": "+ rule newDom: -s read grant"},
+                {"mark": "=", "kind": "rule", "domain": "appDom", "subject": "-s read",
+                 "before": "-s read grant", "after": "-s read grant",
+                 "line": "= rule appDom: -s read grant"}]})"));
+}
+
+// Labels a load cannot keep meaningful: a file whose object the tree
+// removes, and a file that has no label attribute for the load to replace.
+TEST_F(DryRunTest, DiffShowsDanglingAndMissingLabels) {
+  Put("objects/main", "appLabel\nvmDisk\n");
+  fs::create_directories(root_ / "files/disks/d1");
+  std::ofstream(root_ / "files/disks/d1/img") << "";
+  Tool("hostsim", {"label-init", "-r", Files() + "/disks"});
+  Put("fileLabels/map", Files() + "/a appLabel\n" + Files() + "/disks/* vmDisk\n");
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  Put("objects/main", "appLabel\n");
+  std::ofstream(root_ / "files/new") << "";  // made after label-init: no attribute
+  // The load stops reading the file at the line that names vmDisk.
+  Put("fileLabels/map", Files() + "/new appLabel\n" + Files() + "/disks/* vmDisk\n");
+  const auto diff = Secpolicy({"diff"});
+  EXPECT_EQ(diff.status, 4) << diff.err;
+  const std::string f = Files();
+  EXPECT_EQ(SplitLines(diff.out), (Lines{"! label " + f + "/new: (no label) -> appLabel",
+                                         "- object vmDisk",
+                                         "~ label " + f + "/disks/d1/img: vmDisk -> (no such object)",
+                                         "~ label " + f + "/disks/d1: vmDisk -> (no such object)",
+                                         "~ label " + f + "/disks: vmDisk -> (no such object)"}));
+  // The file that a mapping keeps relabelling is not dangling.
+  Put("fileLabels/map", Files() + "/a appLabel\n" + Files() + "/disks/* appLabel\n");
+  std::filesystem::remove(root_ / "files/new");
+  const auto relabelled = Secpolicy({"diff"});
+  EXPECT_EQ(relabelled.status, 1) << relabelled.err;
+  EXPECT_EQ(SplitLines(relabelled.out), (Lines{"- object vmDisk",
+                                               "~ label " + f + "/disks/d1/img: vmDisk -> appLabel",
+                                               "~ label " + f + "/disks/d1: vmDisk -> appLabel",
+                                               "~ label " + f + "/disks: vmDisk -> appLabel"}));
+}
+
+// The reader keeps 1,023 characters of a line: one more is what is lost.
+TEST_F(DryRunTest, OverlongLineWarningStartsAt1024Characters) {
+  for (const std::size_t length : {1022u, 1023u, 1024u, 1025u}) {
+    SCOPED_TRACE(length);
+    Put("objects/main", "appLabel\n#" + std::string(length - 1, 'x') + "\n");
+    const auto check = Secpolicy({"check"});
+    SKIP_WITHOUT_ROOT();
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.err, length <= 1023 ? ""
+                                        : "/etc/norvane/secpolicy/objects/main:2: warning: line longer "
+                                          "than 1023 characters: a load takes its first 1023 characters "
+                                          "and reads nothing after them in this file\n");
+  }
+}
+
+TEST_F(DryRunTest, DisplayNotesADomainItCannotShow) {
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  const std::string appDomId = Secpolicy({"domain", "id", "appDom"}).out;
+  const std::pair<std::string, std::string> cases[] = {
+      {appDomId.substr(0, appDomId.size() - 1), ""},
+      {"99", "Note: no domain with id 99\n"},
+      {"4294967395", "Note: no domain with id 99\n"},  // the library takes the low 32 bits
+      {"appDom", "Note: display takes a domain id: use 'secpolicy domain id NAME'\n"},
+  };
+  for (const auto& [argument, note] : cases) {
+    for (const Lines& args : {Lines{"display", argument}, Lines{"display", "--json", argument}}) {
+      const auto result = Secpolicy(args);
+      EXPECT_EQ(result.status, 0) << argument;
+      EXPECT_EQ(result.err, note) << argument;
+    }
+  }
+}
+
+// Every key a consumer reads, by name and type, for one rule of each kind.
+TEST_F(DryRunTest, DisplayJsonHasExactlyTheDocumentedMembers) {
+  Put("domains/appDom",
+      "-a appLabel read grant\n-c setuid grant\n-d appLabel superDom exec grant\n"
+      "-f appLabel appLabel file grant\n-p socket inet stream grant\n-r /tmp rw\n"
+      "-s open grant\n-u appLabel create revoke\n");
+  ASSERT_EQ(Secpolicy({"load"}).status, 0);
+  SKIP_WITHOUT_ROOT();
+  const std::string id = Secpolicy({"domain", "id", "appDom"}).out;
+  const std::string superDom = Secpolicy({"domain", "id", "superDom"}).out;
+  const auto json = nlohmann::json::parse(Secpolicy({"display", "--json", id.substr(0, id.size() - 1)}).out);
+  EXPECT_EQ(json["tardisks"], nlohmann::json::parse(R"([{"path": "/tardisks/t1", "label": "unlabeled"}])"));
+  ASSERT_EQ(json["domains"].size(), 1u);
+  nlohmann::json expected = nlohmann::json::parse(R"({
+    "id": 0, "name": "appDom", "enforcement": "enforcing", "state": 0, "refCount": 1,
+    "worldRefCount": 0, "defaultDom": 0, "rules": [
+      {"type": "-a", "text": "-a appLabel read grant", "objectName": "appLabel",
+       "accessType": "read", "grant": true},
+      {"type": "-c", "text": "-c setuid grant", "capabilityName": "setuid", "grant": true},
+      {"type": "-d", "text": "-d appLabel superDom exec grant", "objectName": "appLabel",
+       "targetDomainName": "superDom", "targetDomainId": 0, "event": "exec", "grant": true},
+      {"type": "-f", "text": "-f appLabel appLabel file grant", "firstObject": "appLabel",
+       "secondObject": "appLabel", "creationKeyword": "file", "grant": true},
+      {"type": "-p", "text": "-p socket inet stream grant", "paramCheck": "socket",
+       "firstArg": "inet", "secondArg": "stream", "grant": true},
+      {"type": "-r", "text": "-r /tmp rw", "path": "/tmp", "permissions": "rw"},
+      {"type": "-s", "text": "-s open grant", "syscallName": "open", "grant": true},
+      {"type": "-u", "text": "-u appLabel create revoke", "objectName": "appLabel",
+       "socketKeyword": "create", "grant": false}]})");
+  expected["id"] = std::stoul(id);
+  expected["rules"][2]["targetDomainId"] = std::stoul(superDom);
+  EXPECT_EQ(json["domains"][0], expected);
 }
 
 }  // namespace

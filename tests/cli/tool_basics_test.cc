@@ -52,6 +52,12 @@ TEST_F(ToolBasicsTest, CommandsExitAndSayWhatHappened) {
       {"secpolicy domain of-world 10", 0, "2\n", ""},
       {"hostsim world add 8a 2", 2, "", kBadWorld},
       {"secpolicy domain of-world 8a", 2, "", kBadWorld},
+      {"secpolicy domain of-world +10", 2, "",
+       "WORLD: not a world id (-2147483648 to 2147483647, decimal or 0x hex): \"+10\"\n"
+       "Run with --help for more information.\n"},
+      {"hostsim world add +1 2", 2, "",
+       "WORLD: not a world id (-2147483648 to 2147483647, decimal or 0x hex): \"+1\"\n"
+       "Run with --help for more information.\n"},
       {"secpolicy load-domains @DIR@/domains -v", 0, "",
        "Parsed all domain names\nDomain policies parsed and syntax validated\n"
        "Constraints check for domain policies succeeded\nDomain policies set\n"},
@@ -86,6 +92,47 @@ TEST_F(ToolBasicsTest, CommandsExitAndSayWhatHappened) {
     EXPECT_EQ(result.status, row.exit) << row.command << "\n" << result.err;
     EXPECT_TRUE(Same(row.out, result.out)) << row.command << "\n" << result.out;
     EXPECT_TRUE(Same(row.err, result.err)) << row.command << "\n" << result.err;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Short of memory while the command line is being built, a tool says so in
+// one line and exits 1, even while its static objects are made. The
+// address-space limit is raised step by step from where the program cannot
+// even be loaded to where --version works. Only libsecpolicy's own static
+// objects, made before the program's, may still end in an abort.
+TEST_F(ToolBasicsTest, OutOfMemoryWhileStartingIsOneErrorLine) {
+  if (kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory needs more address space";
+  for (const std::string tool : {"secpolicy", "hostsim"}) {
+    bool reported = false, started = false;
+    for (unsigned long kib = 2048; kib < 256 * 1024 && !started;) {
+      TestSupport::RunLimits limits;
+      limits.addressSpace = kib << 10;
+      const auto result = TestSupport::RunTool(tool, {"--version"}, limits);
+      started = result.status == 0;
+      if (result.status == 1) {
+        EXPECT_EQ(result.err, "Error: out of memory\n") << tool << " at " << kib << " KiB";
+        reported = true;
+      } else {
+        const bool aborted = result.err.find("terminate called") != std::string::npos;
+        EXPECT_FALSE(aborted && (tool == "hostsim" || result.err.find("bad_alloc") != std::string::npos))
+            << tool << " at " << kib << " KiB: " << result.err;
+      }
+      kib += result.status == 127 ? 64 : 8;  // coarse while the loader fails
+    }
+    EXPECT_TRUE(started) << tool;
+    EXPECT_TRUE(reported) << tool;
   }
 }
 

@@ -12,7 +12,7 @@
 
 #include "secpolicy/platform/hyx_access.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 
@@ -52,4 +52,4 @@ using ReadError = std::function<void(const std::string& text)>;
 std::vector<KernelRule> ReadRules(HyxAccessInterfaceImpl& iface, std::uint32_t domainId,
                                   const ReadError& onError = {});
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
-namespace SecPolicyCli {
+#include "secpolicy/admin/policy_check.h"
+
+namespace SecPolicy::Admin {
 
 struct Change {
-  char mark = '+';  // + added, - removed, ~ changed, = kept (held, not in the tree)
+  // + added, - removed, ~ changed, = kept (held, not in the tree), ! a
+  // write the load would attempt and fail (the file has no label to replace)
+  char mark = '+';
   std::string kind;  // domain, rule, object, label, tardisk
   std::optional<std::string> domain;  // a rule's domain
   std::string subject;  // domain or object name, a rule's identity, a path
@@ -19,9 +23,13 @@ struct Change {
   std::string line;  // the text form's line
 };
 
-// Sorted by line. Errors the load reports go to standard error as a load
-// prints them. Changes nothing; throws when the throwaway copy cannot be
-// made or read.
-std::vector<Change> DiffPolicy(const std::string& dir);
+struct DiffReport {
+  std::vector<Change> changes;  // sorted by line
+  bool loadFails = false;       // the load itself would end in an error
+  std::vector<Finding> errors;  // why, as `check` reports them
+};
 
-}  // namespace SecPolicyCli
+// Changes nothing; throws when the throwaway copy cannot be made or read.
+DiffReport DiffPolicy(const std::string& dir);
+
+}  // namespace SecPolicy::Admin

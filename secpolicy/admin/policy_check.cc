@@ -1,4 +1,4 @@
-#include "cli/secpolicy/policy_check.h"
+#include "secpolicy/admin/policy_check.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -25,7 +25,7 @@
 #include "secpolicy/tardisks/tardisk_policy.h"
 #include "secpolicy/platform/unique_fd.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 namespace {
 
@@ -461,20 +461,29 @@ std::vector<Finding> Tidy(std::vector<Finding> findings, const std::string& dir)
 
 }  // namespace
 
-CheckReport CheckPolicy(const std::string& dir) {
-  HostSim::DryRun dryRun;
+LoadRun RunLoad(const std::string& dir, HyxAccessInterfaceImpl& iface) {
   const QuietErrors quiet;
-  HyxAccessInterfaceImpl iface;
-  const std::set<std::string> objectsBefore = ObjectNames(iface);
-  const std::size_t logStart = HostSim::KernelLog().size();
+  LoadRun run;
+  run.objectsBefore = ObjectNames(iface);
+  run.logStart = HostSim::KernelLog().size();
   try {
     SecPolicy::LoadPolicy(dir);
   } catch (const HostCtlException&) {
-    // Reported in the kernel log like everything else.
+    run.failed = true;  // reported in the kernel log like everything else
   }
+  return run;
+}
+
+CheckReport CheckPolicy(const std::string& dir) {
+  HostSim::DryRun dryRun;
+  HyxAccessInterfaceImpl iface;
+  return ExamineLoad(dir, iface, RunLoad(dir, iface));
+}
+
+CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, const LoadRun& run) {
   std::vector<std::string> reports;
   const auto log = HostSim::KernelLog();
-  for (std::size_t i = logStart; i < log.size(); ++i) {
+  for (std::size_t i = run.logStart; i < log.size(); ++i) {
     if (log[i].tag == "[ERR]") reports.push_back(log[i].text);
   }
 
@@ -482,6 +491,7 @@ CheckReport CheckPolicy(const std::string& dir) {
   FromLoad load = MapReports(reports, tree);
   CheckReport report;
   report.errors = std::move(load.errors);
+  const QuietErrors quiet;
   const ScratchFile scratch;
 
   for (const auto& [name, path] : tree.domainFiles) {
@@ -492,7 +502,7 @@ CheckReport CheckPolicy(const std::string& dir) {
 
   std::set<std::string> removed;
   const std::set<std::string> objectsAfter = ObjectNames(iface);
-  std::set_difference(objectsBefore.begin(), objectsBefore.end(), objectsAfter.begin(),
+  std::set_difference(run.objectsBefore.begin(), run.objectsBefore.end(), objectsAfter.begin(),
                       objectsAfter.end(), std::inserter(removed, removed.end()));
   for (const auto& path : tree.objectFiles) {
     const auto stop = load.stoppedAt.find(path);
@@ -550,4 +560,4 @@ CheckReport CheckPolicy(const std::string& dir) {
   return report;
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

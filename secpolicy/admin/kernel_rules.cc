@@ -1,8 +1,8 @@
-#include "cli/secpolicy/kernel_rules.h"
+#include "secpolicy/admin/kernel_rules.h"
 
 #include <list>
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 namespace {
 
@@ -126,4 +126,4 @@ std::vector<KernelRule> ReadRules(HyxAccessInterfaceImpl& iface, std::uint32_t d
   return rules;
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin
