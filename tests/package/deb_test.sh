@@ -94,6 +94,7 @@ while IFS='|' read -r package path; do
 done <<TABLE
 libsecpolicy0|/usr/lib/$multiarch/libsecpolicy.so.0
 libsecpolicy0|/usr/lib/$multiarch/libsecpolicy.so.0.1.0
+libsecpolicy0|/usr/lib/$multiarch/libsecpolicy-admin.so.0
 libhostsim0|/usr/lib/$multiarch/libhostsim.so.0
 libhostsim0|/usr/lib/$multiarch/libhostsim.so.0.1.0
 hostsim|/usr/bin/hostsim

@@ -10,8 +10,8 @@ module: label
 short_description: Verify and restore the security labels of files
 description:
   - Compares the labels on disk with the file-label mappings in I(path) using
-    C(secpolicy label verify --json). The task is changed exactly when some
-    file's label differs from what its mapping wants.
+    C(secpolicy label verify --json --mappings PATH). The task is changed
+    exactly when some file's label differs from what its mapping wants.
   - When the labels cannot be verified at all (a missing path, a file that no
     mapping covers, mapping files that do not parse) the task fails with the
     tool's errors.
@@ -92,8 +92,10 @@ def label_diff_texts(differences):
 def verify(tools, path):
     # 3: the labels could not be verified (a missing path, a file no mapping
     # covers, mappings that do not parse); nothing can be said to match.
-    rc, report, err = tools.run_json(['label', 'verify', '--json', path],
-                                     (0, 1, 3))
+    # --mappings: PATH is the mappings folder even when it is missing, never
+    # a file to verify against the default folder.
+    rc, report, err = tools.run_json(
+        ['label', 'verify', '--json', '--mappings', path], (0, 1, 3))
     if rc == 3:
         found = located_errors(report) or [err.strip() or 'no message']
         raise ToolError('the labels of %s could not be verified: %s'
