@@ -23,6 +23,15 @@ endif()
 # Paths of the build tree stay out of the binaries, so two build folders of
 # one commit give the same bytes.
 add_compile_options(-ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
+# The debug information's compilation folder is the build folder itself,
+# which the map above (with its slash) does not cover, and a build ID hashes
+# it: packages built in two folders would differ. Mapped to "." only on
+# request (the package stage asks), since a debugger then looks for the
+# generated headers relative to where it runs. Given last, it is tried first.
+option(SECPOLICY_REPRODUCIBLE_DEBUG_INFO "Name no build folder in the debug information" OFF)
+if(SECPOLICY_REPRODUCIBLE_DEBUG_INFO)
+  add_compile_options(-fdebug-prefix-map=${PROJECT_BINARY_DIR}=.)
+endif()
 # The build tree's run paths are relative too: the build ID hashes them, and
 # it stays in the installed binaries after the run path is taken out.
 set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)

@@ -2,9 +2,10 @@
 #
 # Installed layout (GNUInstallDirs, relative to the prefix), by component
 # (each component is one Debian package, cmake/Packaging.cmake):
-#   library      LIBDIR/libsecpolicy.so.0.1.0 (SONAME libsecpolicy.so.0)
-#   hostsim      LIBDIR/libhostsim.so.0.1.0, bin/hostsim, share/hostsim/default.json,
-#                its man page and completion
+#   library      LIBDIR/libsecpolicy.so.0.1.0 (SONAME libsecpolicy.so.0) and,
+#                once it has sources, libsecpolicy-admin.so.0
+#   hostsim_library  LIBDIR/libhostsim.so.0.1.0 (SONAME libhostsim.so.0)
+#   hostsim      bin/hostsim, share/hostsim/default.json, its man page and completion
 #   secpolicy    bin/secpolicy, its man pages, completion, README and the example host
 #   development  include/secpolicy/<folder>/*.h, secpolicy/version.h and
 #                include/hostsim/admin.h, LIBDIR/lib{secpolicy,hostsim}.so, LIBDIR/cmake/SecPolicy/,
@@ -49,7 +50,7 @@ install(TARGETS secpolicy EXPORT SecPolicyTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
                 NAMELINK_COMPONENT development)
 install(TARGETS hostsim EXPORT SecPolicyTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hostsim
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hostsim_library
                 NAMELINK_COMPONENT development)
 if(TARGET secpolicy_admin)
   target_include_directories(secpolicy_admin INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

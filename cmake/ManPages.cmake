@@ -1,6 +1,8 @@
 # Man pages: scdoc sources in doc/, built with the rest. Each page is built
 # plain (for `man ./secpolicy.8`) and gzipped (installed). The date in them
-# is the last commit's, so the pages are the same on every build of it.
+# is the last commit's, so the pages are the same on every build of it; the
+# footer names the version ("secpolicy 0.1.0"), given to scdoc on the page's
+# first line, so the sources need not be edited for a release.
 #
 # SECPOLICY_MAN_PAGES: AUTO builds them when scdoc is found, ON fails the
 # configure without scdoc, OFF neither builds nor installs them.
@@ -32,8 +34,9 @@ foreach(page secpolicy.8 hostsim.8 secpolicy.5)
   string(REGEX REPLACE ".*\\." "" section ${page})
   add_custom_command(
     OUTPUT ${output} ${output}.gz
-    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${SECPOLICY_SOURCE_DATE_EPOCH}
-            ${SCDOC_EXECUTABLE} < ${source} > ${output}
+    COMMAND sed "1s/^[a-z]*([0-9])$/& \"${PROJECT_NAME} ${PROJECT_VERSION}\"/" ${source}
+            | ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${SECPOLICY_SOURCE_DATE_EPOCH}
+              ${SCDOC_EXECUTABLE} > ${output}
     COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${output} > ${output}.gz
     DEPENDS ${source}
     COMMENT "Building man page ${page}"

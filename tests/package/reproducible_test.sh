@@ -1,6 +1,7 @@
 #!/bin/bash
-# Two build trees of one commit give the same .deb bytes: packs each and
-# compares the packages, naming the files that differ when they do.
+# Two build trees of one commit give the same .deb and -dbgsym .ddeb bytes:
+# packs each and compares the packages, naming the files that differ when
+# they do (a debug file that differs changes its build ID, hence its name).
 # Usage: reproducible_test.sh BUILD_DIR OTHER_BUILD_DIR
 set -euo pipefail
 work=$(mktemp -d)
@@ -10,7 +11,7 @@ for tree in a b; do
     (cd "$build" && cpack -B "$work/$tree" >"$work/$tree.log" 2>&1) || { cat "$work/$tree.log"; exit 1; }
 done
 failures=0 checked=0
-for deb in "$work"/a/*.deb; do
+for deb in "$work"/a/*.deb "$work"/a/*.ddeb; do
     name=${deb##*/}
     ((++checked))
     if ! cmp -s "$deb" "$work/b/$name"; then
@@ -25,6 +26,6 @@ for deb in "$work"/a/*.deb; do
         diff "$work/a.list" "$work/b.list" | head -n 10 || true
     fi
 done
-((checked == 4)) || { echo "FAIL: $checked packages, not 4"; exit 1; }
+((checked == 9)) || { echo "FAIL: $checked packages, not 9"; exit 1; }
 echo "reproducible: $((checked - failures)) passed, $failures failed"
 ((failures == 0))

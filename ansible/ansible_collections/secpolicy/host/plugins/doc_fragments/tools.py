@@ -19,7 +19,7 @@ options:
       - The C(hostsim) tool on the managed host, used only with I(host_root).
     type: str
     default: hostsim
-  state:
+  state_file:
     description:
       - State file of a simulated host, passed to the tools as
         C(HOSTSIM_STATE). It must exist (C(hostsim init) creates it).

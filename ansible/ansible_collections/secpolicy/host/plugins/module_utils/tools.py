@@ -16,7 +16,7 @@ import json
 TOOL_ARGUMENT_SPEC = dict(
     secpolicy_bin=dict(type='str', default='secpolicy'),
     hostsim_bin=dict(type='str', default='hostsim'),
-    state=dict(type='path'),
+    state_file=dict(type='path'),
     host_root=dict(type='path'),
 )
 
@@ -38,11 +38,11 @@ class Tools:
     """
 
     def __init__(self, run_command, secpolicy_bin, hostsim_bin=None,
-                 state=None, host_root=None):
+                 state_file=None, host_root=None):
         self._run_command = run_command
         self.secpolicy_bin = secpolicy_bin
         self.hostsim_bin = hostsim_bin
-        self.state = state
+        self.state_file = state_file
         self.host_root = host_root
 
     @classmethod
@@ -53,7 +53,7 @@ class Tools:
             module.run_command,
             _resolve(module, params['secpolicy_bin']),
             _resolve(module, params['hostsim_bin']) if host_root else None,
-            params.get('state'),
+            params.get('state_file'),
             host_root,
         )
 
@@ -68,7 +68,7 @@ class Tools:
         return command
 
     def environ(self):
-        return {'HOSTSIM_STATE': self.state} if self.state else {}
+        return {'HOSTSIM_STATE': self.state_file} if self.state_file else {}
 
     def run(self, args):
         """Runs secpolicy ARGS; returns (rc, stdout, stderr)."""
@@ -120,14 +120,19 @@ def located(finding):
                           finding.get('text'))
 
 
+def located_errors(answer):
+    """The located errors a tool's JSON answer carries in "errors"."""
+    return [located(e) for e in answer.get('errors') or []]
+
+
 def header(tools, what):
     """Names the host in a diff header: three simulated hosts on one machine
     share every path but their state and root."""
     where = []
     if tools.host_root:
         where.append('root ' + tools.host_root)
-    if tools.state:
-        where.append('state ' + tools.state)
+    if tools.state_file:
+        where.append('state ' + tools.state_file)
     return '%s (%s)' % (what, ', '.join(where)) if where else what
 
 

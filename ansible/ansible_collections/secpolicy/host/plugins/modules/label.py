@@ -10,8 +10,11 @@ module: label
 short_description: Verify and restore the security labels of files
 description:
   - Compares the labels on disk with the file-label mappings in I(path) using
-    C(secpolicy label verify --json). The task is changed exactly when some
-    file's label differs from what its mapping wants.
+    C(secpolicy label verify --json --mappings PATH). The task is changed
+    exactly when some file's label differs from what its mapping wants.
+  - When the labels cannot be verified at all (a missing path, a file that no
+    mapping covers, mapping files that do not parse) the task fails with the
+    tool's errors.
   - Unless in check mode, then restores them with
     C(secpolicy load-file-labels) and verifies again; labels that still
     differ (a file with no label at all cannot be given one) fail the task.
@@ -65,11 +68,17 @@ remaining:
   returned: failure after the restore
   type: list
   elements: dict
+errors:
+  description: "Why the labels could not be verified, each as C(PATH:LINE: TEXT) or C(PATH: TEXT)."
+  returned: failure of the verification
+  type: list
+  elements: str
+  sample: ["/nonexistent: No such file or directory"]
 '''
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.secpolicy.host.plugins.module_utils.tools import (
-    TOOL_ARGUMENT_SPEC, ToolError, Tools, header)
+    TOOL_ARGUMENT_SPEC, ToolError, Tools, header, located_errors)
 
 
 def label_diff_texts(differences):
@@ -81,7 +90,16 @@ def label_diff_texts(differences):
 
 
 def verify(tools, path):
-    _, report, _ = tools.run_json(['label', 'verify', '--json', path], (0, 1))
+    # 3: the labels could not be verified (a missing path, a file no mapping
+    # covers, mappings that do not parse); nothing can be said to match.
+    # --mappings: PATH is the mappings folder even when it is missing, never
+    # a file to verify against the default folder.
+    rc, report, err = tools.run_json(
+        ['label', 'verify', '--json', '--mappings', path], (0, 1, 3))
+    if rc == 3:
+        found = located_errors(report) or [err.strip() or 'no message']
+        raise ToolError('the labels of %s could not be verified: %s'
+                        % (path, '; '.join(found)), errors=found)
     return report.get('matched', 0), report.get('differences') or []
 
 

@@ -13,8 +13,13 @@ description:
     error fails the task with every located message (C(PATH:LINE: TEXT)) and
     nothing is loaded; warnings become task warnings."
   - Then asks C(secpolicy diff --json) what a load would change. The task is
-    changed exactly when the diff says so; rules the kernel holds that the
-    tree no longer has are kept by a load and are not a change.
+    changed exactly when the diff lists a change to rules, domains, objects
+    or tardisk labels; rules the kernel holds that the tree no longer has are
+    kept by a load and are not a change. A load that would fail (the diff's
+    status 4) fails the task with its errors.
+  - File labels are left to M(secpolicy.host.label), so one drifted label is
+    one change, in that task. A load run for other changes writes the file
+    labels too, and the label task then finds nothing to do.
   - When something would change and the play is not in check mode, loads the
     tree with C(secpolicy load). A second run finds nothing to change.
   - The tree must already be on the host. Put it there first, for example
@@ -63,7 +68,7 @@ EXAMPLES = r'''
 
 - name: A simulated host kept in /srv/hosts/h1
   secpolicy.host.policy:
-    state: /srv/hosts/h1/state.db
+    state_file: /srv/hosts/h1/state.db
     host_root: /srv/hosts/h1
     secpolicy_bin: /opt/secpolicy/bin/secpolicy
     hostsim_bin: /opt/secpolicy/bin/hostsim
@@ -72,7 +77,8 @@ EXAMPLES = r'''
 RETURN = r'''
 changes:
   description:
-    - What the load changed (or, in check mode, would change), as C(secpolicy diff --json) lists it, in its order.
+    - What the load changed (or, in check mode, would change), as C(secpolicy diff --json) lists it, in its order,
+      file labels left out.
     - Each has C(mark) (C(+) added, C(-) removed, C(~) changed), C(kind), C(domain), C(subject), C(before), C(after)
       and C(line), the change as the text form of the diff prints it.
   returned: success
@@ -94,8 +100,8 @@ loaded:
   returned: success
   type: bool
 errors:
-  description: "Every error of the check, located as C(PATH:LINE: TEXT) or C(PATH: TEXT)."
-  returned: failure of the check
+  description: "Every error of the check or of the load the diff predicts, located as C(PATH:LINE: TEXT) or C(PATH: TEXT)."
+  returned: failure of the check or of the predicted load
   type: list
   elements: str
   sample: ["/etc/norvane/secpolicy/domains/netd:7: Invalid rule"]
@@ -103,15 +109,15 @@ errors:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.secpolicy.host.plugins.module_utils.tools import (
-    TOOL_ARGUMENT_SPEC, ToolError, Tools, header, located)
+    TOOL_ARGUMENT_SPEC, ToolError, Tools, header, located, located_errors)
 
 
 def side_line(change, side):
     """One line of the before or the after text for a change."""
     value = change.get(side)
     kind = change.get('kind')
-    if kind in ('label', 'tardisk'):
-        # A file with no label yet: the same word label verify prints.
+    if kind == 'tardisk':
+        # A tardisk with no label yet: the same word label verify prints.
         return '%s %s: %s' % (kind, change.get('subject'),
                               '(none)' if value is None else value)
     subject = change.get('subject') or ''
@@ -135,12 +141,17 @@ def diff_texts(changes):
         ''.join(line + '\n' for line in after)
 
 
+# File labels belong to the label module: a policy task that also counted
+# them would report one drifted label twice and fix it with a whole load.
+LABEL_KINDS = ('label',)
+
+
 def apply_policy(tools, path, check_mode, want_diff, strict=False, warn=None):
     """Check, diff and, unless in check mode, load. Returns the result; raises
     ToolError to fail the task."""
     check_args = ['check', '--json'] + (['--strict'] if strict else []) + [path]
     rc, report, err = tools.run_json(check_args, (0, 1))
-    errors = [located(e) for e in report.get('errors') or []]
+    errors = located_errors(report)
     warnings = [located(w) for w in report.get('warnings') or []]
     for text in warnings:
         if warn:
@@ -153,11 +164,18 @@ def apply_policy(tools, path, check_mode, want_diff, strict=False, warn=None):
                         % (path, len(found), '; '.join(found)),
                         errors=found, check_warnings=warnings)
 
-    _, delta, _ = tools.run_json(['diff', '--json', path], (0, 1))
-    every = delta.get('changes') or []
+    # 4: a load of the tree would fail, although the check passed (the
+    # kernel refuses what the tree asks for).
+    rc, delta, err = tools.run_json(['diff', '--json', path], (0, 1, 4))
+    if rc == 4 or delta.get('loadFails'):
+        found = located_errors(delta) or [err.strip() or 'a load would fail']
+        raise ToolError('a load of %s would fail: %s' % (path, '; '.join(found)),
+                        errors=found)
+    every = [c for c in delta.get('changes') or []
+             if c.get('kind') not in LABEL_KINDS]
     changes = [c for c in every if c.get('mark') != '=']
     kept = [c for c in every if c.get('mark') == '=']
-    changed = bool(delta.get('changed'))
+    changed = bool(changes)
     result = dict(changed=changed, changes=changes, kept=kept, loaded=False)
     if changed and want_diff:
         before, after = diff_texts(changes)

@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.abspath(os.path.join(
 from ansible_collections.secpolicy.host.plugins.module_utils.tools import (  # noqa: E402
     ToolError, Tools)
 from ansible_collections.secpolicy.host.plugins.modules import (  # noqa: E402
-    facts, label, policy)
+    label, policy, policy_facts)
 
 OK_CHECK = (0, json.dumps({'ok': True, 'errors': [], 'warnings': []}), '')
 CHANGES = [
@@ -58,9 +58,9 @@ class CommandTest(unittest.TestCase):
     def test_wrapping_and_environment(self):
         for kw, argv, env in [
             ({}, ['secpolicy', 'load', '/p'], {}),
-            ({'state': '/s.db'}, ['secpolicy', 'load', '/p'],
+            ({'state_file': '/s.db'}, ['secpolicy', 'load', '/p'],
              {'HOSTSIM_STATE': '/s.db'}),
-            ({'state': '/s.db', 'host_root': '/h 1'},
+            ({'state_file': '/s.db', 'host_root': '/h 1'},
              ['hostsim', 'run', '--root', '/h 1', '--', 'secpolicy', 'load', '/p'],
              {'HOSTSIM_STATE': '/s.db'}),
         ]:
@@ -76,10 +76,13 @@ class PolicyTest(unittest.TestCase):
     def test_outcomes(self):
         changed = answer(1, {'changed': True, 'changes': CHANGES})
         kept_only = answer(0, {'changed': False, 'changes': CHANGES[2:3]})
+        # A drifted label alone is the label module's change, not this one's.
+        label_only = answer(1, {'changed': True, 'changes': CHANGES[2:]})
         for diff, check_mode, want_changed, calls in [
             (changed, False, True, ['check', 'diff', 'load']),
             (changed, True, True, ['check', 'diff']),
             (kept_only, False, False, ['check', 'diff']),
+            (label_only, False, False, ['check', 'diff']),
         ]:
             t, run = tools(self.script(diff))
             result = policy.apply_policy(t, '/p', check_mode, True)
@@ -87,18 +90,21 @@ class PolicyTest(unittest.TestCase):
             self.assertEqual(run.subcommands(), calls)
             self.assertEqual(len(result['kept']), 1)
             self.assertEqual('diff' in result, want_changed)
+            self.assertNotIn('label', [c['kind'] for c in result['changes']])
 
     def test_diff_texts(self):
+        tardisk = dict(CHANGES[3], kind='tardisk', subject='/tardisks/a')
         before, after = policy.diff_texts(
-            [c for c in CHANGES if c['mark'] != '='] +
+            [c for c in CHANGES[:2]] + [tardisk] +
             [{'mark': '-', 'kind': 'object', 'domain': None,
               'subject': 'oldObj', 'before': None, 'after': None},
              {'mark': '~', 'kind': 'rule', 'domain': 'netd',
               'subject': '-c kill', 'before': 'grant', 'after': 'revoke'}])
-        self.assertEqual(before, 'vmrun: -s ptrace grant\nlabel /f: (none)\n'
+        self.assertEqual(before, 'vmrun: -s ptrace grant\ntardisk /tardisks/a: (none)\n'
                                  'object oldObj\nnetd: -c kill grant\n')
         self.assertEqual(after, 'object newObj\nvmrun: -s ptrace revoke\n'
-                                'label /f: logFile\nnetd: -c kill revoke\n')
+                                'tardisk /tardisks/a: logFile\n'
+                                'netd: -c kill revoke\n')
 
     def test_failures(self):
         bad = answer(1, {'ok': False, 'warnings': [], 'errors': [
@@ -119,6 +125,10 @@ class PolicyTest(unittest.TestCase):
              ['/p/objects/x:1: too long'], ['check']),
             (self.script((3, '', 'Error: copy failed')), False, None,
              ['check', 'diff']),
+            (self.script(answer(4, {'changed': True, 'loadFails': True,
+                                    'changes': CHANGES, 'errors': [
+                {'path': '/p/domains/a', 'line': 2, 'text': 'No such domain'}]})),
+             False, ['/p/domains/a:2: No such domain'], ['check', 'diff']),
             (self.script(answer(1, {'changed': True, 'changes': CHANGES}),
                          load=(1, '', 'Error: refused')), False, None,
              ['check', 'diff', 'load']),
@@ -163,20 +173,39 @@ class LabelTest(unittest.TestCase):
             self.assertEqual(run.subcommands(), calls)
 
 
+class LabelVerifyFailureTest(unittest.TestCase):
+    def test_status_3_fails_with_the_errors(self):
+        for doc, err, want in [
+            ({'matched': 0, 'differences': [], 'errors': [
+                {'path': '/nonexistent', 'line': None,
+                 'text': 'No such file or directory'},
+                {'path': '/l/m', 'line': 4, 'text': 'bad mapping'}]}, '',
+             '/nonexistent: No such file or directory; /l/m:4: bad mapping'),
+            (None, 'Error: cannot read /l', 'Error: cannot read /l'),
+        ]:
+            reply = (3, json.dumps(doc) if doc else '', err)
+            t, run = tools({'verify': reply})
+            with self.assertRaises(ToolError) as caught:
+                label.apply_labels(t, '/l', False, False)
+            self.assertIn(want, caught.exception.msg)
+            self.assertEqual(run.subcommands(), ['label'])
+
+
 class FactsTest(unittest.TestCase):
     def test_gather(self):
-        listed = (0, json.dumps([{'id': 2, 'name': 'appDom'},
-                                 {'id': 9, 'name': 'mgmtd'}]), '')
-        shown = answer(0, {'domains': [{'id': 9, 'name': 'mgmtd', 'rules': [
-            {'type': '-s', 'text': '-s read grant'}]}], 'objects': [],
-            'tardisks': []})
-        t, run = tools({'domain': listed, 'display': shown})
-        got = facts.gather(t, 'mgmtd')
-        self.assertEqual(run.calls[-1][0][1:], ['display', '--json', '9'])
+        shown = answer(0, {'domains': [
+            {'id': 2, 'name': 'appDom', 'rules': []},
+            {'id': 9, 'name': 'mgmtd', 'rules': [
+                {'type': '-s', 'text': '-s read grant'}]}],
+            'objects': [], 'tardisks': []})
+        t, run = tools({'display': shown})
+        got = policy_facts.gather(t, 'mgmtd')
+        self.assertEqual(run.calls, [(['secpolicy', 'display', '--json'], {})])
         self.assertEqual(got['rules'], {'mgmtd': ['-s read grant']})
+        self.assertEqual([d['id'] for d in got['domains']], [9])
         self.assertEqual(got['domain_ids'], {'appDom': 2, 'mgmtd': 9})
         with self.assertRaises(ToolError):
-            facts.gather(tools({'domain': listed})[0], 'nosuch')
+            policy_facts.gather(tools({'display': shown})[0], 'nosuch')
 
 
 if __name__ == '__main__':

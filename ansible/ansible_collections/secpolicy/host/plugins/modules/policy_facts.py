@@ -6,11 +6,11 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 DOCUMENTATION = r'''
-module: facts
+module: policy_facts
 short_description: The policy the kernel holds, as facts
 description:
-  - Reads C(secpolicy domain list --json) and C(secpolicy display --json)
-    and sets them as the fact C(secpolicy). Changes nothing.
+  - Reads C(secpolicy display --json) and sets it as the fact C(secpolicy).
+    Changes nothing.
 author: secpolicy contributors
 version_added: 0.1.0
 extends_documentation_fragment: secpolicy.host.tools
@@ -31,7 +31,7 @@ attributes:
 
 EXAMPLES = r'''
 - name: Read the policy of every host
-  secpolicy.host.facts:
+  secpolicy.host.policy_facts:
 
 - name: The rules of one domain, as policy lines
   ansible.builtin.debug:
@@ -61,7 +61,7 @@ ansible_facts:
           type: list
           elements: dict
         domain_ids:
-          description: Every domain's id by name, from C(secpolicy domain list --json).
+          description: Every domain's id by name.
           type: dict
           sample: {"appDom": 2, "mgmtd": 9}
         rules:
@@ -76,15 +76,14 @@ from ansible_collections.secpolicy.host.plugins.module_utils.tools import (
 
 
 def gather(tools, domain=None):
-    _, listed, _ = tools.run_json(['domain', 'list', '--json'], (0,), list)
-    ids = dict((d['name'], d['id']) for d in listed)
-    args = ['display', '--json']
-    if domain is not None:
-        if domain not in ids:
-            raise ToolError('the kernel has no domain named %s' % domain)
-        args.append(str(ids[domain]))
-    _, shown, _ = tools.run_json(args, (0,))
-    domains = shown.get('domains') or []
+    # One display of every domain gives the ids as well; the tool's display
+    # of one domain would take a second call to find its id.
+    _, shown, _ = tools.run_json(['display', '--json'], (0,))
+    every = shown.get('domains') or []
+    ids = dict((d['name'], d['id']) for d in every)
+    if domain is not None and domain not in ids:
+        raise ToolError('the kernel has no domain named %s' % domain)
+    domains = [d for d in every if domain is None or d['name'] == domain]
     return dict(
         domains=domains,
         objects=shown.get('objects') or [],
