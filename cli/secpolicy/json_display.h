@@ -1,15 +1,17 @@
-// `display --json`: what `display` prints, as one JSON document.
+// The JSON model of `display`: what the text display shows, as one document.
 #pragma once
 
 #include <string>
 
-namespace SecPolicyCli {
+#include "secpolicy/admin/kernel_rules.h"
 
-// Prints {"domains": [...], "objects": [...], "tardisks": [...]} on
-// standard output; `domain` selects domains as `display` does (empty: all,
-// else an id in decimal). Read failures the text display reports and goes
-// past are reported the same way; the others pass out, and then nothing is
-// printed.
-void DisplayJson(const std::string& domain);
+namespace SecPolicy::Admin {
 
-}  // namespace SecPolicyCli
+// {"domains": [...], "objects": [...], "tardisks": [...]} and a newline, as
+// JsonText writes it; `domain` selects domains as `display` does (empty:
+// all, else an id in decimal). Read failures the text display reports and
+// goes past are reported to `report` with the text display's words and
+// gone past; the others pass out.
+std::string DisplayJson(const std::string& domain, const ReadError& report);
+
+}  // namespace SecPolicy::Admin
