@@ -79,9 +79,9 @@ std::string DisplayJson(const std::string& domain, const ReadError& onError) {
     tardisks.push_back({{"path", path}, {"label", std::move(label)}});
   }
 
-  return SecPolicyCli::JsonText({{"domains", std::move(domains)},
-                                 {"objects", std::move(objects)},
-                                 {"tardisks", std::move(tardisks)}});
+  return JsonText({{"domains", std::move(domains)},
+                   {"objects", std::move(objects)},
+                   {"tardisks", std::move(tardisks)}});
 }
 
 }  // namespace SecPolicy::Admin

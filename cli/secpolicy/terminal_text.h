@@ -8,11 +8,15 @@
 
 #include "cli/common/terminal_text.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 // One JSON document and a newline. Bytes that are not UTF-8 become U+FFFD,
 // so the output always parses; DEL and C1 controls are written as \u
 // escapes, so it holds nothing a terminal acts on.
 std::string JsonText(const nlohmann::ordered_json& document);
 
+}  // namespace SecPolicy::Admin
+
+namespace SecPolicyCli {
+using SecPolicy::Admin::JsonText;
 }  // namespace SecPolicyCli
