@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "bench/bench_support.h"
-#include "cli/secpolicy/label_verify.h"
-#include "cli/secpolicy/label_walk.h"
+#include "secpolicy/admin/label_verify.h"
+#include "secpolicy/admin/label_walk.h"
 #include "secpolicy/admin/progress.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/platform/file_label_attr.h"

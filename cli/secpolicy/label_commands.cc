@@ -7,7 +7,7 @@
 
 #include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
-#include "cli/secpolicy/label_walk.h"
+#include "secpolicy/admin/label_walk.h"
 #include "cli/secpolicy/walk_flags.h"
 #include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"

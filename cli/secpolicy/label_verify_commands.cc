@@ -8,7 +8,7 @@
 
 #include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
-#include "cli/secpolicy/label_verify.h"
+#include "secpolicy/admin/label_verify.h"
 #include "cli/secpolicy/walk_flags.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/secpolicy/commands.h"
-#include "cli/secpolicy/json_display.h"
+#include "secpolicy/admin/json_display.h"
 #include "secpolicy/admin/kernel_rules.h"
 #include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"

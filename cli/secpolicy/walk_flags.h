@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/secpolicy/label_walk.h"
+#include "secpolicy/admin/label_walk.h"
 #include "cli/secpolicy/progress.h"
 
 namespace SecPolicyCli {

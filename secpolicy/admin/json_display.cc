@@ -1,10 +1,10 @@
-#include "cli/secpolicy/json_display.h"
+#include "secpolicy/admin/json_display.h"
 
 #include <cstdlib>
 #include <list>
 
 #include "secpolicy/admin/kernel_rules.h"
-#include "cli/secpolicy/terminal_text.h"
+#include "secpolicy/admin/json_text.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/tardisks/tardisk_discovery.h"
 

@@ -1,4 +1,4 @@
-#include "cli/secpolicy/terminal_text.h"
+#include "secpolicy/admin/json_text.h"
 
 namespace SecPolicy::Admin {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "secpolicy/admin/finding.h"
-#include "cli/secpolicy/label_walk.h"
+#include "secpolicy/admin/label_walk.h"
 #include "secpolicy/labels/file_labels.h"
 
 namespace SecPolicy::Admin {

@@ -1,4 +1,4 @@
-#include "cli/secpolicy/label_verify.h"
+#include "secpolicy/admin/label_verify.h"
 
 #include <fcntl.h>
 #include <libgen.h>

@@ -1,4 +1,4 @@
-#include "cli/secpolicy/label_walk.h"
+#include "secpolicy/admin/label_walk.h"
 
 #include <fcntl.h>
 #include <unistd.h>
