@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <list>
+#include <variant>
 
 #include "secpolicy/admin/kernel_rules.h"
 #include "secpolicy/admin/json_text.h"
@@ -23,7 +24,9 @@ json DomainJson(HyxAccessInterfaceImpl& iface, std::uint32_t id, const ReadError
     json rules = json::array();
     for (const KernelRule& rule : ReadRules(iface, id, report)) {
       json entry = {{"type", rule.keyword}, {"text", rule.Text()}};
-      entry.update(rule.fields);
+      for (const RuleField& field : rule.fields) {
+        std::visit([&](const auto& value) { entry[field.name] = value; }, field.value);
+      }
       rules.push_back(std::move(entry));
     }
     return {{"id", domain->id},

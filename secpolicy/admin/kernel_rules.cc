@@ -6,11 +6,10 @@ namespace SecPolicy::Admin {
 
 namespace {
 
-using json = nlohmann::ordered_json;
-
 const char* Action(bool grant) { return grant ? "grant" : "revoke"; }
 
-KernelRule Rule(const char* keyword, std::vector<std::string> words, json fields) {
+KernelRule Rule(const char* keyword, std::vector<std::string> words,
+                std::vector<RuleField> fields) {
   return KernelRule{keyword, std::move(words), std::move(fields)};
 }
 

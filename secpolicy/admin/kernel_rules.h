@@ -2,12 +2,11 @@
 // display reads it, in a form the JSON display and the diff can use.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "secpolicy/platform/hyx_access.h"
@@ -26,13 +25,19 @@ struct KernelDomain {
   std::int32_t defaultDom = 0;
 };
 
+// One field of a rule record: its name in the record and its value.
+struct RuleField {
+  std::string name;
+  std::variant<std::string, std::uint32_t, bool> value;
+};
+
 struct KernelRule {
   std::string keyword;  // "-a" ... "-u"
   // The words after the keyword, as the text display prints them; the last
   // is the rule's action (grant or revoke; the letters of a "-r" rule) and
   // the others name the rule within its domain.
   std::vector<std::string> words;
-  nlohmann::ordered_json fields;  // the record's fields by name
+  std::vector<RuleField> fields;  // the record's fields, in the record's order
 
   // keyword and words joined by single spaces: the display's line.
   std::string Text() const;
