@@ -7,54 +7,26 @@
 
 #include "cli/common/terminal_text.h"
 #include "cli/secpolicy/commands.h"
-#include "secpolicy/admin/label_walk.h"
 #include "cli/secpolicy/walk_flags.h"
 #include "hostsim/admin.h"
+#include "secpolicy/admin/label_load.h"
+#include "secpolicy/admin/label_walk.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/labels/object_policy.h"
-#include "secpolicy/policytext/policy_file_reader.h"
-#include "secpolicy/load/special_domains.h"
-#include "secpolicy/platform/host_ctl_exception.h"
-#include "secpolicy/platform/host_files.h"
 #include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicyCli {
 
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 using SecPolicy::Admin::LabelTree;
-using Mapping = SecPolicy::FileLabelPolicy::FileLabel;
-using SecPolicy::Admin::RootHazards;
-using SecPolicy::Admin::WalkSettings;
 
 namespace {
 
-void Warn(const std::string& where, const std::string& root) {
-  for (const auto& hazard : RootHazards(root)) {
-    std::cerr << "Warning: " << CliCommon::EscapeControls(where + hazard) << '\n';
+void Warn(const std::vector<std::string>& hazards) {
+  for (const auto& hazard : hazards) {
+    std::cerr << "Warning: " << CliCommon::EscapeControls(hazard) << '\n';
   }
   std::cerr.flush();
-}
-
-// Warns about the root of every recursive mapping in `dir`. Parse errors
-// are left to the load, which reports them.
-void WarnAboutMappings(const std::string& dir, HyxAccessInterfaceImpl& iface) {
-  SecPolicy::PolicyFileList files;
-  try {
-    SecPolicy::GetFileList(dir, files);
-  } catch (const HostCtl::Lib::HostCtlException&) {
-    return;
-  }
-  for (const auto& [path, name] : files) {
-    SecPolicy::FileLabelPolicy policy;
-    try {
-      policy.ParsePolicy(path, iface);
-    } catch (const HostCtl::Lib::HostCtlException&) {
-      // The mappings before the bad line are still applied.
-    }
-    for (const auto& mapping : policy.fileLabels) {
-      if (mapping.recursive) Warn(path + ":" + std::to_string(mapping.line) + " : ", mapping.path);
-    }
-  }
 }
 
 }  // namespace
@@ -85,16 +57,10 @@ void AddLabelCommands(CLI::App& app, int& status) {
     status = Run([&] {
       const HostSim::WriterLock writerLock;
       HyxAccessInterfaceImpl iface;
-      WarnAboutMappings(*labelsDir, iface);
+      Warn(SecPolicy::Admin::MappingRootHazards(*labelsDir, iface));
       if (loadFlags->Plain()) return SecPolicy::LoadPolicyFileLabels(*labelsDir, iface);
       std::optional<Progress> progress;
-      const WalkSettings settings = loadFlags->Settings(progress);
-      SecPolicy::LoadPolicyFileLabels(*labelsDir, iface, [&](const Mapping& mapping) {
-        if (mapping.recursive) return LabelTree(mapping.path, mapping.label, settings);
-        if (settings.exclusions.ContainsPath(mapping.path)) return;
-        SecPolicy::SetFileLabel(mapping.path, mapping.label, iface);
-        if (settings.progress != nullptr) settings.progress->Count(0);
-      });
+      SecPolicy::Admin::LoadFileLabels(*labelsDir, iface, loadFlags->Settings(progress));
     });
   });
 
@@ -144,7 +110,7 @@ void AddLabelCommands(CLI::App& app, int& status) {
         }
         return SecPolicy::SetFileLabel(setArgs->path, setArgs->label, iface);
       }
-      Warn("", setArgs->path);
+      Warn(SecPolicy::Admin::RootHazards(setArgs->path));
       if (setArgs->walk.Plain()) {
         return SecPolicy::SetDirLabelRecursive(setArgs->path, setArgs->label, iface);
       }
