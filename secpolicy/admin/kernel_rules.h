@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/platform/kernel_records.h"
 
 namespace SecPolicy::Admin {
 
@@ -56,5 +57,13 @@ std::vector<KernelDomain> ReadDomains(HyxAccessInterfaceImpl& iface);
 using ReadError = std::function<void(const std::string& text)>;
 std::vector<KernelRule> ReadRules(HyxAccessInterfaceImpl& iface, std::uint32_t domainId,
                                   const ReadError& onError = {});
+
+// A domain's file policies, read into an array of `size` records, or of as
+// many as the domain holds when `size` is not given. Records the kernel did
+// not fill are dropped. A domain can change between counting and reading;
+// when the kernel then asks for a retry, the count is taken again, up to
+// `retries` times; then its SecPolicyRetryException passes out.
+std::vector<HyxAccess_FileRule> ReadFilePolicies(std::uint32_t domainId, int retries,
+                                                 std::optional<std::uint32_t> size = std::nullopt);
 
 }  // namespace SecPolicy::Admin
