@@ -1,20 +1,18 @@
 // Labelling: LoadPolicyFileLabels with one recursive mapping against a plain
 // C walk (opendir/readdir) that calls setxattr on every entry; on the largest
-// tree also the tools' walk with two workers and with progress shown, and
-// label verify against the same C walk calling getxattr.
+// tree also the parallel walk with two workers and with progress counted,
+// and label verify against the same C walk calling getxattr.
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "bench/bench_support.h"
-#include "cli/secpolicy/label_verify.h"
-#include "cli/secpolicy/label_walk.h"
-#include "cli/secpolicy/progress.h"
+#include "secpolicy/admin/label_verify.h"
+#include "secpolicy/admin/label_walk.h"
+#include "secpolicy/admin/progress.h"
 #include "secpolicy/labels/file_labels.h"
 #include "secpolicy/platform/file_label_attr.h"
 #include "secpolicy/platform/hyx_access.h"
@@ -84,29 +82,24 @@ void Project(benchmark::State& state, unsigned multiplier) {
   state.SetItemsProcessed(state.iterations() * Entries(multiplier));
 }
 
-// The tools' load-file-labels with the given walk settings.
+// load-file-labels through the parallel walk with the given settings; the
+// progress is counted as the tool counts it (showing it, four times a
+// second, is the tool's).
 void ToolLoad(benchmark::State& state, unsigned multiplier, unsigned jobs, bool progress) {
   std::string mappings;
   LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
   FreshState(1);
-  // The progress line goes where standard error goes: here, nowhere.
-  const int savedStderr = dup(2);
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  dup2(null, 2);
-  close(null);
   for (auto _ : state) {
     HyxAccessInterfaceImpl iface;
-    std::optional<SecPolicyCli::Progress> shown;
-    if (progress) shown.emplace(jobs, true);
-    SecPolicyCli::WalkSettings settings;
+    std::optional<SecPolicy::Admin::ProgressCounter> counted;
+    if (progress) counted.emplace(jobs);
+    SecPolicy::Admin::WalkSettings settings;
     settings.jobs = jobs;
-    settings.progress = shown ? &*shown : nullptr;
-    SecPolicy::LoadPolicyFileLabels(mappings, iface, [&](const SecPolicyCli::Mapping& mapping) {
-      SecPolicyCli::LabelTree(mapping.path, mapping.label, settings);
+    settings.progress = counted ? &*counted : nullptr;
+    SecPolicy::LoadPolicyFileLabels(mappings, iface, [&](const SecPolicy::Admin::Mapping& mapping) {
+      SecPolicy::Admin::LabelTree(mapping.path, mapping.label, settings);
     });
   }
-  dup2(savedStderr, 2);
-  close(savedStderr);
   state.SetItemsProcessed(state.iterations() * Entries(multiplier));
 }
 
@@ -126,10 +119,11 @@ void Verify(benchmark::State& state, unsigned multiplier) {
     HyxAccessInterfaceImpl iface;
     SecPolicy::LoadPolicyFileLabels(mappings, iface);
   }
-  SecPolicyCli::VerifyOptions options;
+  SecPolicy::Admin::VerifyOptions options;
   options.mappingDir = mappings;
   for (auto _ : state) {
-    if (SecPolicyCli::VerifyLabels(options) != 0) state.SkipWithError("labels differ");
+    const auto result = SecPolicy::Admin::VerifyLabels(options);
+    if (!result.differences.empty() || !result.errors.empty()) state.SkipWithError("labels differ");
   }
   state.SetItemsProcessed(state.iterations() * Entries(multiplier));
 }

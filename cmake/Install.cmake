@@ -67,7 +67,8 @@ install(TARGETS hostsim_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONEN
 set(SECPOLICY_INTERNAL_HEADERS
     secpolicy/policytext/error_texts.h
     secpolicy/domains/rule_set_impl.h
-    secpolicy/kernelcalls/kernel_call.h)
+    secpolicy/kernelcalls/kernel_call.h
+    secpolicy/admin/json_text.h)
 set(SECPOLICY_PLATFORM_HEADERS
     secpolicy/platform/host_ctl_exception.h
     secpolicy/platform/hyx_access.h

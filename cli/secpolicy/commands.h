@@ -22,6 +22,7 @@ void Report(const std::string& text);
 void AddRuntimeCommands(CLI::App& app, int& status);  // domain, file-policy, cap, param-check
 void AddDomainCommands(CLI::App& app, int& status);   // load-domains, display-domains, restore-enforcement
 void AddLabelCommands(CLI::App& app, int& status);    // load-objects, load-file-labels, display-objects, label
+void AddLabelCheckCommands(CLI::App& label, int& status);  // label verify, label match
 void AddLoadCommands(CLI::App& app, int& status);     // load, load-early, load-tardisks, display
 void AddCheckCommands(CLI::App& app, int& status);    // check, diff, domain list, domain id
 void AddQueryCommands(CLI::App& app, int& status);    // query

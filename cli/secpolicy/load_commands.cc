@@ -7,11 +7,12 @@
 #include <string>
 
 #include "cli/secpolicy/commands.h"
-#include "cli/secpolicy/json_display.h"
+#include "secpolicy/admin/json_display.h"
 #include "secpolicy/admin/kernel_rules.h"
 #include "hostsim/admin.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"
+#include "secpolicy/policytext/messages.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "secpolicy/tardisks/default_tardisk_policy.h"
 
@@ -87,7 +88,8 @@ void AddLoadCommands(CLI::App& app, int& status) {
   display->callback([&status, domainId, json] {
     status = Run([&] {
       if (*json) {
-        DisplayJson(*domainId);
+        std::cout << SecPolicy::Admin::DisplayJson(*domainId, SecPolicy::SecpolicyError)
+                  << std::flush;
       } else {
         SecPolicy::DisplayPolicy(*domainId);
       }

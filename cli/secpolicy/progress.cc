@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
+
 #include "cli/common/terminal_text.h"
 
 namespace SecPolicyCli {
@@ -53,7 +54,7 @@ void WriteAll(const std::string& text) {
 }  // namespace
 
 Progress::Progress(unsigned workers, bool terminal)
-    : terminal_(terminal), start_(std::chrono::steady_clock::now()), counters_(workers) {
+    : terminal_(terminal), start_(std::chrono::steady_clock::now()), counter_(workers) {
   std::cerr.flush();
   buffer_ = std::make_unique<LineBuffer>(*this);
   savedBuffer_ = std::cerr.rdbuf(buffer_.get());
@@ -79,11 +80,6 @@ Progress::~Progress() {
   if (drawn_) WriteAll("\r\x1b[K");
 }
 
-void Progress::SetFolder(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  folder_ = path;
-}
-
 std::string Progress::Line(std::uint64_t entries, double seconds, const std::string& folder) {
   const auto rate = static_cast<std::uint64_t>(seconds > 0 ? static_cast<double>(entries) / seconds : 0);
   return std::to_string(entries) + " entries, " + std::to_string(rate) + "/s, " +
@@ -91,11 +87,10 @@ std::string Progress::Line(std::uint64_t entries, double seconds, const std::str
 }
 
 void Progress::Report() {
-  std::uint64_t entries = 0;
-  for (const auto& counter : counters_) entries += counter.value.load(std::memory_order_relaxed);
+  const std::uint64_t entries = counter_.Entries();
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+  const std::string line = Line(entries, elapsed.count(), counter_.Folder());
   const std::lock_guard lock(mutex_);
-  const std::string line = Line(entries, elapsed.count(), folder_);
   if (terminal_) {
     WriteAll("\r" + line + "\x1b[K");
     drawn_ = true;

@@ -2,17 +2,9 @@
 // policy files, file names and the kernel, and any of them may be hostile.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
-#include <string>
-
 #include "cli/common/terminal_text.h"
+#include "secpolicy/admin/json_text.h"
 
 namespace SecPolicyCli {
-
-// One JSON document and a newline. Bytes that are not UTF-8 become U+FFFD,
-// so the output always parses; DEL and C1 controls are written as \u
-// escapes, so it holds nothing a terminal acts on.
-std::string JsonText(const nlohmann::ordered_json& document);
-
+using SecPolicy::Admin::JsonText;
 }  // namespace SecPolicyCli

@@ -2,15 +2,17 @@
 
 #include <list>
 
+#include "secpolicy/kernelcalls/file_policy_calls.h"
+#include "secpolicy/policytext/retry_exception.h"
+
 namespace SecPolicy::Admin {
 
 namespace {
 
-using json = nlohmann::ordered_json;
-
 const char* Action(bool grant) { return grant ? "grant" : "revoke"; }
 
-KernelRule Rule(const char* keyword, std::vector<std::string> words, json fields) {
+KernelRule Rule(const char* keyword, std::vector<std::string> words,
+                std::vector<RuleField> fields) {
   return KernelRule{keyword, std::move(words), std::move(fields)};
 }
 
@@ -124,6 +126,21 @@ std::vector<KernelRule> ReadRules(HyxAccessInterfaceImpl& iface, std::uint32_t d
   Append(iface, domainId, &I::GetSyscallRules, onError, rules);
   Append(iface, domainId, &I::GetUnixSockCreationRules, onError, rules);
   return rules;
+}
+
+std::vector<HyxAccess_FileRule> ReadFilePolicies(std::uint32_t domainId, int retries,
+                                                 std::optional<std::uint32_t> size) {
+  for (int retry = 0;; ++retry) {
+    std::vector<HyxAccess_FileRule> rules(size ? *size : RetrieveNumberOfFilePolicies(domainId));
+    try {
+      RetrieveFilePolicies(domainId, rules.data(), static_cast<unsigned int>(rules.size()));
+      // No policy has an empty path.
+      std::erase_if(rules, [](const HyxAccess_FileRule& rule) { return rule.path[0] == '\0'; });
+      return rules;
+    } catch (const SecPolicyRetryException&) {
+      if (retry == retries) throw;
+    }
+  }
 }
 
 }  // namespace SecPolicy::Admin

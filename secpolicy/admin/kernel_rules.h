@@ -2,15 +2,15 @@
 // display reads it, in a form the JSON display and the diff can use.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/platform/kernel_records.h"
 
 namespace SecPolicy::Admin {
 
@@ -26,13 +26,19 @@ struct KernelDomain {
   std::int32_t defaultDom = 0;
 };
 
+// One field of a rule record: its name in the record and its value.
+struct RuleField {
+  std::string name;
+  std::variant<std::string, std::uint32_t, bool> value;
+};
+
 struct KernelRule {
   std::string keyword;  // "-a" ... "-u"
   // The words after the keyword, as the text display prints them; the last
   // is the rule's action (grant or revoke; the letters of a "-r" rule) and
   // the others name the rule within its domain.
   std::vector<std::string> words;
-  nlohmann::ordered_json fields;  // the record's fields by name
+  std::vector<RuleField> fields;  // the record's fields, in the record's order
 
   // keyword and words joined by single spaces: the display's line.
   std::string Text() const;
@@ -51,5 +57,13 @@ std::vector<KernelDomain> ReadDomains(HyxAccessInterfaceImpl& iface);
 using ReadError = std::function<void(const std::string& text)>;
 std::vector<KernelRule> ReadRules(HyxAccessInterfaceImpl& iface, std::uint32_t domainId,
                                   const ReadError& onError = {});
+
+// A domain's file policies, read into an array of `size` records, or of as
+// many as the domain holds when `size` is not given. Records the kernel did
+// not fill are dropped. A domain can change between counting and reading;
+// when the kernel then asks for a retry, the count is taken again, up to
+// `retries` times; then its SecPolicyRetryException passes out.
+std::vector<HyxAccess_FileRule> ReadFilePolicies(std::uint32_t domainId, int retries,
+                                                 std::optional<std::uint32_t> size = std::nullopt);
 
 }  // namespace SecPolicy::Admin

@@ -1,6 +1,6 @@
-// The tools' tree walk: the library's descriptor-relative label functions
+// The parallel tree walk: the library's descriptor-relative label functions
 // (labels/label_tree.h) driven by several workers, with exclusions and
-// progress. The library keeps no thread; the workers live here.
+// progress. The core library keeps no thread; the workers live here.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,12 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "cli/secpolicy/progress.h"
+#include "secpolicy/admin/progress.h"
 #include "secpolicy/labels/label_tree.h"
 
-namespace SecPolicyCli {
-
-using SecPolicy::LabelTreeDir;
+namespace SecPolicy::Admin {
 
 // Files and folders left out of a walk, by identity, so that a folder is
 // excluded however the walk reaches it (a mount point included).
@@ -40,7 +38,7 @@ class Exclusions {
 struct WalkSettings {
   unsigned jobs = 1;  // workers; 1 walks on the calling thread only
   Exclusions exclusions;
-  Progress* progress = nullptr;
+  WalkProgress* progress = nullptr;  // told of each entry done, when set
 };
 
 // What a walk does with the entries it meets; called from up to `jobs`
@@ -77,4 +75,4 @@ unsigned JobCount(unsigned requested);
 // when `root` cannot be examined (labelling it then fails on its own).
 std::vector<std::string> RootHazards(const std::string& root);
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

@@ -1,6 +1,6 @@
-#include "cli/secpolicy/terminal_text.h"
+#include "secpolicy/admin/json_text.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 std::string JsonText(const nlohmann::ordered_json& document) {
   static const char kHex[] = "0123456789abcdef";
@@ -28,4 +28,4 @@ std::string JsonText(const nlohmann::ordered_json& document) {
   return text + "\n";
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

@@ -1,10 +1,12 @@
-// label verify and label match: what the file-label mappings give each file,
-// and whether the files carry it. Nothing is written.
+// Label verify and match: what the file-label mappings give each file, and
+// whether the files carry it. Nothing is written; nothing is printed.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,24 +14,27 @@
 #include <vector>
 
 #include "secpolicy/admin/finding.h"
-#include "cli/secpolicy/label_walk.h"
+#include "secpolicy/admin/label_walk.h"
 #include "secpolicy/labels/file_labels.h"
 
-namespace SecPolicyCli {
-
-using SecPolicy::Admin::Finding;
+namespace SecPolicy::Admin {
 
 using HyxCtl::Security::HyxAccessInterfaceImpl;
 using Mapping = SecPolicy::FileLabelPolicy::FileLabel;
+
+// Where errors are reported as they are met, one text per call, as the
+// load reports them.
+using ErrorReport = std::function<void(const std::string& text)>;
 
 // The mappings of a file-label policy directory, in the order a load applies
 // them, with the identity of the file or folder each names.
 class MappingSet {
  public:
   // Parses the files of `dir` as load-file-labels does, reporting the same
-  // errors; returns one finding per file that failed to parse. Throws when
-  // `dir` cannot be read.
-  std::vector<Finding> Load(const std::string& dir, HyxAccessInterfaceImpl& iface);
+  // errors to `report`; returns one finding per file that failed to parse.
+  // Throws when `dir` cannot be read.
+  std::vector<Finding> Load(const std::string& dir, HyxAccessInterfaceImpl& iface,
+                            const ErrorReport& report = {});
 
   const std::vector<Mapping>& mappings() const { return mappings_; }
 
@@ -53,20 +58,30 @@ class MappingSet {
 };
 
 struct VerifyOptions {
-  bool json = false;
   std::string mappingDir;          // a fileLabels folder
   std::vector<std::string> paths;  // empty: every mapped file
   WalkSettings walk;
 };
 
-// Prints the differences; returns 0 when every label matches, 1 when some
-// differ, 3 when something could not be verified (the mappings do not
-// parse or cannot be read, a path is missing or no mapping covers it, a
-// label cannot be read).
-int VerifyLabels(const VerifyOptions& options);
+struct LabelDifference {
+  std::string path;
+  // The name of the label the file carries ("(unknown id N)" for an id that
+  // names no object); nullopt when it carries no label attribute.
+  std::optional<std::string> current;
+  std::string wanted;
+};
 
-// Prints, for each path, the label and the mapping that gives it; returns 0
-// when every path has one, 1 otherwise.
-int MatchLabels(const std::string& mappingDir, const std::vector<std::string>& paths);
+struct VerifyResult {
+  std::uint64_t matched = 0;                  // files that carry their label
+  std::vector<LabelDifference> differences;  // sorted by path
+  // What could not be verified: mapping files that do not parse or cannot
+  // be read, a path that is missing or that no mapping covers, a label that
+  // cannot be read. Each was also reported when met.
+  std::vector<Finding> errors;
+};
 
-}  // namespace SecPolicyCli
+// Compares the labels on disk with the mappings of `options.mappingDir`,
+// for every mapped file or for `options.paths` only.
+VerifyResult VerifyLabels(const VerifyOptions& options, const ErrorReport& report = {});
+
+}  // namespace SecPolicy::Admin

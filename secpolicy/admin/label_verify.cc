@@ -1,5 +1,4 @@
-#include "cli/common/terminal_text.h"
-#include "cli/secpolicy/label_verify.h"
+#include "secpolicy/admin/label_verify.h"
 
 #include <fcntl.h>
 #include <libgen.h>
@@ -10,16 +9,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <memory>
-#include <nlohmann/json.hpp>
 
 #include "secpolicy/platform/host_ctl_exception.h"
-#include "secpolicy/policytext/messages.h"
 #include "secpolicy/policytext/policy_file_reader.h"
 #include "secpolicy/platform/unique_fd.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 using HostCtl::Lib::HostCtlException;
 
@@ -198,15 +194,14 @@ void VerifyMapping(const MappingSet& set, std::size_t index, const WalkSettings&
   checker.AddTo(tally);
 }
 
-std::string LabelName(std::optional<std::uint32_t> id, HyxAccessInterfaceImpl& iface,
+std::string LabelName(std::uint32_t id, HyxAccessInterfaceImpl& iface,
                       std::map<std::uint32_t, std::string>& names) {
-  if (!id) return "(no label)";
-  auto [entry, fresh] = names.try_emplace(*id);
+  auto [entry, fresh] = names.try_emplace(id);
   if (fresh) {
     try {
-      entry->second = iface.GetLabel(*id, HYXACCESS_LABEL_OBJECT);
+      entry->second = iface.GetLabel(id, HYXACCESS_LABEL_OBJECT);
     } catch (const HostCtlException&) {
-      entry->second = "(unknown id " + std::to_string(*id) + ")";
+      entry->second = "(unknown id " + std::to_string(id) + ")";
     }
   }
   return entry->second;
@@ -227,9 +222,14 @@ Finding Located(const std::string& path, const std::string& text) {
   return {path, std::nullopt, text};
 }
 
+void Tell(const ErrorReport& report, const std::string& text) {
+  if (report) report(text);
+}
+
 }  // namespace
 
-std::vector<Finding> MappingSet::Load(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+std::vector<Finding> MappingSet::Load(const std::string& dir, HyxAccessInterfaceImpl& iface,
+                                      const ErrorReport& report) {
   SecPolicy::PolicyFileList files;
   SecPolicy::GetFileList(dir, files);
   SecPolicy::FileLabelPolicy policy;
@@ -238,8 +238,8 @@ std::vector<Finding> MappingSet::Load(const std::string& dir, HyxAccessInterface
     try {
       policy.ParsePolicy(path, iface);
     } catch (const HostCtlException& failure) {
-      SecPolicy::SecpolicyError("Error parsing file " + path);
-      SecPolicy::SecpolicyError(failure.what());
+      Tell(report, "Error parsing file " + path);
+      Tell(report, failure.what());
       errors.push_back(Located(path, failure.what()));
     }
   }
@@ -288,15 +288,15 @@ bool MappingSet::LaterWalks(std::size_t index, const struct stat& info) const {
   return found != lastWalk_.end() && found->second > index;
 }
 
-int VerifyLabels(const VerifyOptions& options) {
+VerifyResult VerifyLabels(const VerifyOptions& options, const ErrorReport& report) {
   HyxAccessInterfaceImpl iface;
   MappingSet set;
-  std::vector<Finding> errors;
+  VerifyResult result;
   try {
-    errors = set.Load(options.mappingDir, iface);
+    result.errors = set.Load(options.mappingDir, iface, report);
   } catch (const HostCtlException& failure) {
-    SecPolicy::SecpolicyError(failure.what());
-    errors.push_back({options.mappingDir, std::nullopt, failure.what()});
+    Tell(report, failure.what());
+    result.errors.push_back({options.mappingDir, std::nullopt, failure.what()});
   }
   Tally tally;
   if (options.paths.empty()) {
@@ -305,9 +305,8 @@ int VerifyLabels(const VerifyOptions& options) {
       try {
         VerifyMapping(set, index, options.walk, iface, tally);
       } catch (const HostCtlException& failure) {
-        SecPolicy::SecpolicyError(mapping.file + ":" + std::to_string(mapping.line) + " : " +
-                                  failure.what());
-        errors.push_back({mapping.file, mapping.line, failure.what()});
+        Tell(report, mapping.file + ":" + std::to_string(mapping.line) + " : " + failure.what());
+        result.errors.push_back({mapping.file, mapping.line, failure.what()});
       }
     }
   } else {
@@ -318,8 +317,8 @@ int VerifyLabels(const VerifyOptions& options) {
         const Mapping& mapping = set.mappings()[*winner];
         CheckByName(path, mapping.label, WantedId(mapping, iface), tally);
       } catch (const HostCtlException& failure) {
-        SecPolicy::SecpolicyError(failure.what());
-        errors.push_back({path, std::nullopt, failure.what()});
+        Tell(report, failure.what());
+        result.errors.push_back({path, std::nullopt, failure.what()});
       }
     }
   }
@@ -327,62 +326,13 @@ int VerifyLabels(const VerifyOptions& options) {
   std::sort(tally.differences.begin(), tally.differences.end(),
             [](const Difference& a, const Difference& b) { return a.path < b.path; });
   std::map<std::uint32_t, std::string> names;
-  if (options.json) {
-    // Escaped as on a terminal, so that any name makes valid JSON.
-    using json = nlohmann::ordered_json;
-    const auto text = [](const std::string& raw) { return CliCommon::EscapeControls(raw); };
-    json differences = json::array();
-    for (const Difference& d : tally.differences) {
-      differences.push_back({{"path", text(d.path)},
-                             {"current", d.current ? json(text(LabelName(d.current, iface, names)))
-                                                   : json(nullptr)},
-                             {"wanted", text(d.wanted)}});
-    }
-    json errorList = json::array();
-    for (const Finding& e : errors) {
-      errorList.push_back({{"path", text(e.path)},
-                           {"line", e.line ? json(*e.line) : json(nullptr)},
-                           {"text", text(e.text)}});
-    }
-    const json report{{"matched", tally.matched},
-                      {"differences", std::move(differences)},
-                      {"errors", std::move(errorList)}};
-    std::cout << report.dump() << '\n';
-  } else {
-    for (const Difference& d : tally.differences) {
-      std::cout << CliCommon::EscapeControls(d.path) << ": "
-                << CliCommon::EscapeControls(LabelName(d.current, iface, names)) << " -> "
-                << CliCommon::EscapeControls(d.wanted) << '\n';
-    }
+  for (Difference& d : tally.differences) {
+    std::optional<std::string> current;
+    if (d.current) current = LabelName(*d.current, iface, names);
+    result.differences.push_back({std::move(d.path), std::move(current), std::move(d.wanted)});
   }
-  std::cout.flush();
-  if (!errors.empty()) return 3;
-  return tally.differences.empty() ? 0 : 1;
+  result.matched = tally.matched;
+  return result;
 }
 
-int MatchLabels(const std::string& mappingDir, const std::vector<std::string>& paths) {
-  HyxAccessInterfaceImpl iface;
-  MappingSet set;
-  bool ok = set.Load(mappingDir, iface).empty();
-  for (const std::string& path : paths) {
-    try {
-      const std::optional<std::size_t> winner = set.Match(path);
-      if (!winner) {
-        std::cout << CliCommon::EscapeControls(path) << ": (none)\n";
-        ok = false;
-        continue;
-      }
-      const Mapping& mapping = set.mappings()[*winner];
-      std::cout << CliCommon::EscapeControls(path) << ": " << CliCommon::EscapeControls(mapping.label) << ' '
-                << CliCommon::EscapeControls(mapping.file) << ':' << mapping.line << '\n';
-    } catch (const HostCtlException& failure) {
-      std::cout.flush();
-      SecPolicy::SecpolicyError(failure.what());
-      ok = false;
-    }
-  }
-  std::cout.flush();
-  return ok ? 0 : 1;
-}
-
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

@@ -1,39 +1,32 @@
-#include "cli/secpolicy/json_display.h"
+#include "secpolicy/admin/json_display.h"
 
 #include <cstdlib>
-#include <iostream>
 #include <list>
+#include <variant>
 
 #include "secpolicy/admin/kernel_rules.h"
-#include "cli/secpolicy/terminal_text.h"
+#include "secpolicy/admin/json_text.h"
 #include "secpolicy/labels/file_labels.h"
-#include "secpolicy/policytext/messages.h"
 #include "secpolicy/tardisks/tardisk_discovery.h"
 
-namespace SecPolicyCli {
-
-using HyxCtl::Security::HyxAccessInterfaceImpl;
-using SecPolicy::Admin::KernelDomain;
-using SecPolicy::Admin::KernelRule;
-using SecPolicy::Admin::ReadDomain;
-using SecPolicy::Admin::ReadDomains;
-using SecPolicy::Admin::ReadRules;
+namespace SecPolicy::Admin {
 
 namespace {
 
 using json = nlohmann::ordered_json;
 
-json DomainJson(HyxAccessInterfaceImpl& iface, std::uint32_t id) {
+json DomainJson(HyxAccessInterfaceImpl& iface, std::uint32_t id, const ReadError& report) {
   std::string name;
   try {
     const auto domain = ReadDomain(iface, id);
     if (!domain) return nullptr;
     name = domain->name;
     json rules = json::array();
-    const auto report = [](const std::string& text) { SecPolicy::SecpolicyError(text); };
     for (const KernelRule& rule : ReadRules(iface, id, report)) {
       json entry = {{"type", rule.keyword}, {"text", rule.Text()}};
-      entry.update(rule.fields);
+      for (const RuleField& field : rule.fields) {
+        std::visit([&](const auto& value) { entry[field.name] = value; }, field.value);
+      }
       rules.push_back(std::move(entry));
     }
     return {{"id", domain->id},
@@ -46,18 +39,21 @@ json DomainJson(HyxAccessInterfaceImpl& iface, std::uint32_t id) {
             {"rules", std::move(rules)}};
   } catch (const HostCtl::Lib::HostCtlException& failure) {
     // The text display's report for a domain it cannot show.
-    SecPolicy::SecpolicyError("Failed to get policy for domain :" + name + failure.what());
+    report("Failed to get policy for domain :" + name + failure.what());
     return nullptr;
   }
 }
 
 }  // namespace
 
-void DisplayJson(const std::string& domain) {
+std::string DisplayJson(const std::string& domain, const ReadError& onError) {
+  const ReadError report = [&onError](const std::string& text) {
+    if (onError) onError(text);
+  };
   HyxAccessInterfaceImpl iface;
   json domains = json::array();
   const auto add = [&](std::uint32_t id) {
-    json entry = DomainJson(iface, id);
+    json entry = DomainJson(iface, id, report);
     if (!entry.is_null()) domains.push_back(std::move(entry));
   };
   if (!domain.empty()) {
@@ -81,15 +77,14 @@ void DisplayJson(const std::string& domain) {
     try {
       label = SecPolicy::GetFileLabel(path, iface);
     } catch (const HostCtl::Lib::HostCtlException& failure) {
-      SecPolicy::SecpolicyError("Error in reading tardisk label: (" + path + "): " + failure.what());
+      report("Error in reading tardisk label: (" + path + "): " + failure.what());
     }
     tardisks.push_back({{"path", path}, {"label", std::move(label)}});
   }
 
-  std::cout << JsonText({{"domains", std::move(domains)},
-                         {"objects", std::move(objects)},
-                         {"tardisks", std::move(tardisks)}})
-            << std::flush;
+  return JsonText({{"domains", std::move(domains)},
+                   {"objects", std::move(objects)},
+                   {"tardisks", std::move(tardisks)}});
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin

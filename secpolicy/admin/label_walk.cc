@@ -1,4 +1,4 @@
-#include "cli/secpolicy/label_walk.h"
+#include "secpolicy/admin/label_walk.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 
 #include "secpolicy/platform/host_ctl_exception.h"
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 using HostCtl::Lib::HostCtlException;
 using HyxCtl::Security::HyxAccessInterfaceImpl;
@@ -231,9 +231,9 @@ void LabelTree(const std::string& dir, const std::string& label, const WalkSetti
   WalkTree(std::move(top), labeller, settings);
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin
 
-namespace SecPolicyCli {
+namespace SecPolicy::Admin {
 
 namespace {
 
@@ -292,4 +292,4 @@ std::vector<std::string> RootHazards(const std::string& root) {
   return hazards;
 }
 
-}  // namespace SecPolicyCli
+}  // namespace SecPolicy::Admin
