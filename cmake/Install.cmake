@@ -9,7 +9,7 @@
 #   secpolicy    bin/secpolicy, its man pages, completion, README and the example host
 #   development  include/secpolicy/<folder>/*.h, secpolicy/version.h and
 #                include/hostsim/admin.h, LIBDIR/lib{secpolicy,hostsim}.so, LIBDIR/cmake/SecPolicy/,
-#                LIBDIR/pkgconfig/secpolicy.pc
+#                LIBDIR/pkgconfig/secpolicy.pc and secpolicy-admin.pc
 #
 # Headers keep their source paths under <prefix>/include (secpolicy/...,
 # hostsim/admin.h), so -I<prefix>/include is the whole include path. The library reaches the
@@ -129,6 +129,12 @@ endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/secpolicy.pc.in ${PROJECT_BINARY_DIR}/secpolicy.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/secpolicy.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+if(TARGET secpolicy_admin)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/secpolicy-admin.pc.in
+                 ${PROJECT_BINARY_DIR}/secpolicy-admin.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/secpolicy-admin.pc
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+endif()
 
 install(FILES hostsim/profiles/default.json
         DESTINATION ${CMAKE_INSTALL_DATADIR}/hostsim COMPONENT hostsim)

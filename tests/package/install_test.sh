@@ -83,5 +83,8 @@ fi
 step "consumer through pkg-config"
 "$cxx" -std=c++20 "${pc_cflags[@]}" "$here/consumer/consumer.cc" "${pc_libs[@]}" -o "$work/consumer-pc"
 run_consumer "$work/consumer-pc"
+read -ra pc_admin <<<"$(pkg-config --cflags --libs secpolicy-admin)"
+"$cxx" -std=c++20 -DCONSUMER_USES_ADMIN "$here/consumer/consumer.cc" "${pc_admin[@]}" -o "$work/consumer-pc-admin"
+run_consumer "$work/consumer-pc-admin"
 
 echo "install: 1 passed, 0 failed"
