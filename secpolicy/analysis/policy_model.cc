@@ -255,6 +255,7 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
   std::string event;
   try {
     launchDomains = iface.GetTardiskLaunchDomains();
+    model.launchDomains = launchDomains;
     event = iface.GetTardiskExecEventKeyword();
     model.defaultTardiskLabel = iface.GetDefaultTardiskLabel();
     model.defaultTardiskDomain = iface.GetDefaultTardiskDomain();
@@ -373,8 +374,12 @@ const std::vector<SpecialRole>& SpecialRoles() {
 
 Model ReadTree(const std::string& dir) {
   HostSim::DryRun dryRun;
-  const QuietErrors quiet;
   HyxAccessInterfaceImpl iface;
+  return ReadTree(dir, iface);
+}
+
+Model ReadTree(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+  const QuietErrors quiet;
   Model model;
   model.dir = dir;
   ReadObjects(dir + "/" + ObjectsDirName, iface, model);
@@ -420,6 +425,7 @@ Model ReadKernel(HyxAccessInterfaceImpl& iface) {
   }
   model.defaultTardiskLabel = iface.GetDefaultTardiskLabel();
   model.defaultTardiskDomain = iface.GetDefaultTardiskDomain();
+  model.launchDomains = iface.GetTardiskLaunchDomains();
   return model;
 }
 
