@@ -3,6 +3,7 @@
 #include <cctype>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -67,7 +68,7 @@ struct Options {
   bool strict = false;
   std::string format = "text";
   bool notes = false;
-  std::string explain;
+  std::optional<std::string> explain;
 };
 
 // Explanations are paragraphs of one line each; a terminal gets them wrapped.
@@ -100,7 +101,7 @@ int Explain(std::string code) {
 }
 
 int RunCheck(const Options& options) {
-  if (!options.explain.empty()) return Explain(options.explain);
+  if (options.explain) return Explain(*options.explain);
   CheckReport report;
   try {
     report = CheckPolicy(options.dir);

@@ -243,14 +243,6 @@ Rule TardiskTransition(const std::string& launch, const std::string& label,
 }
 
 void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& model) {
-  TardiskPolicyList policies;
-  std::list<std::string> defaultTardisks;
-  try {
-    GetTardiskLists(dir, policies.policies, defaultTardisks);
-  } catch (const HostCtlException& failure) {
-    AddProblem(model, dir, 0, failure.what());
-    return;
-  }
   std::vector<std::string> launchDomains;
   std::string event;
   try {
@@ -261,6 +253,14 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
     model.defaultTardiskDomain = iface.GetDefaultTardiskDomain();
   } catch (const HostCtlException& failure) {
     AddProblem(model, dir, 0, failure.what());
+  }
+  TardiskPolicyList policies;
+  std::list<std::string> defaultTardisks;
+  try {
+    GetTardiskLists(dir, policies.policies, defaultTardisks);
+  } catch (const HostCtlException& failure) {
+    AddProblem(model, dir, 0, failure.what());
+    return;
   }
   for (TardiskPolicy* policy : policies.policies) {
     auto* set = dynamic_cast<TardiskExceptionRules*>(policy->ruleSets["-E"]);
