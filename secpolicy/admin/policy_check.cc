@@ -13,6 +13,7 @@
 #include <set>
 #include <tuple>
 
+#include "secpolicy/analysis/policy_model.h"
 #include "secpolicy/domains/domain_policy.h"
 #include "hostsim/admin.h"
 #include "secpolicy/labels/file_labels.h"
@@ -157,7 +158,7 @@ struct Tree {
          colon = text.find(':', colon + 1)) {
       if (files.count(text.substr(0, colon)) == 0) continue;
       if (auto at = NumberThenRest(text, colon + 1)) {
-        return Finding{text.substr(0, colon), at->first, at->second};
+        return Finding{text.substr(0, colon), at->first, at->second, "SP101"};
       }
     }
     return std::nullopt;
@@ -178,7 +179,7 @@ struct Tree {
         return;
       }
       if (auto number = NumberThenRest(text, at + 2)) {
-        best = Finding{path, number->first, keepWhole ? text : number->second};
+        best = Finding{path, number->first, keepWhole ? text : number->second, "SP101"};
         bestLength = owner.size();
       }
     };
@@ -236,20 +237,23 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
     const std::string& text = reports[i];
     const std::string next = i + 1 < reports.size() ? reports[i + 1] : "";
     const auto add = [&](const std::string& path, std::optional<unsigned int> line,
-                         const std::string& what) { result.errors.push_back({path, line, what}); };
+                         const std::string& what, const char* code) {
+      result.errors.push_back({path, line, what, code});
+    };
     if (kSummaries.count(text) != 0) {
       summaries.push_back(text);
     } else if (auto parse = tree.DomainLocated(text, kDomainParseError, false)) {
       result.stoppedAt.emplace(parse->path, *parse->line);
       result.errors.push_back(*parse);
     } else if (auto set = tree.DomainLocated(text, "Error in setting policy for domain: ", true)) {
+      set->code = "SP104";
       result.errors.push_back(*set);
     } else if (auto path = tree.DomainNamed(text, "Policy constraint error for domain: ", " : ",
                                             false)) {
-      add(*path, std::nullopt, text);
+      add(*path, std::nullopt, text, "SP103");
     } else if (auto skipped = tree.DomainNamed(text, "Skipping the policy for domain ",
                                                " due to errors in the policy", true)) {
-      add(*skipped, std::nullopt, text);
+      add(*skipped, std::nullopt, text, "SP103");
     } else if (text.starts_with("Error parsing file ")) {
       // The next report is that file's: located, or an unknown label without a line.
       const std::string file = text.substr(19);
@@ -258,7 +262,7 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
         if (auto located = tree.Located(next); located && located->path == file) {
           result.errors.push_back(*located);
         } else {
-          add(file, std::nullopt, next);
+          add(file, std::nullopt, next, "SP101");
         }
       }
     } else if (auto located = tree.Located(text)) {
@@ -267,34 +271,34 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
     } else if (text.starts_with("No backing tardisk for policy file ")) {
       const std::string file = text.substr(35);
       result.ignoredTardiskFiles.insert(file);
-      add(file, std::nullopt, text);
+      add(file, std::nullopt, text, "SP106");
     } else if (text.starts_with("More than one exception specification for tardisk ") &&
                next.starts_with("Ignoring ")) {
       const std::string file = next.substr(9);
       result.ignoredTardiskFiles.insert(file);
-      add(file, std::nullopt, text);
-      add(file, std::nullopt, next);
+      add(file, std::nullopt, text, "SP106");
+      add(file, std::nullopt, next, "SP106");
       ++i;
     } else if (text.starts_with("Unable to open policy file ")) {
-      add(text.substr(27), std::nullopt, text);
+      add(text.substr(27), std::nullopt, text, "SP105");
     } else if (text.starts_with("Unable to open policy directory for tardisks ")) {
-      add(text.substr(45), std::nullopt, text);
+      add(text.substr(45), std::nullopt, text, "SP105");
     } else if (text.starts_with("Unable to open policy directory ")) {
-      add(text.substr(32), std::nullopt, text);
+      add(text.substr(32), std::nullopt, text, "SP105");
     } else if (text == "Error in defining some objects") {
-      add(tree.dir + "/" + SecPolicy::ObjectsDirName, std::nullopt, text);
+      add(tree.dir + "/" + SecPolicy::ObjectsDirName, std::nullopt, text, "SP100");
     } else if ((text == "Failed to set default tardisk rule: " ||
                 text == "Failed to set default tardisk label: ") &&
                i + 1 < reports.size()) {
-      add(tree.dir, std::nullopt, text + next);  // reported as two lines, one failure
+      add(tree.dir, std::nullopt, text + next, "SP100");  // reported as two lines, one failure
       ++i;
     } else {
-      add(tree.dir, std::nullopt, text);
+      add(tree.dir, std::nullopt, text, "SP100");
     }
   }
   // Nothing but summaries is still a failed load.
   if (result.errors.empty()) {
-    for (const auto& text : summaries) result.errors.push_back({tree.dir, std::nullopt, text});
+    for (const auto& text : summaries) result.errors.push_back({tree.dir, std::nullopt, text, "SP100"});
   }
   return result;
 }
@@ -313,7 +317,7 @@ void ReparseDomain(const std::string& name, const std::string& path, unsigned in
       policy.ProcessParsedPolicyFile(iface, one);
     } catch (const HostCtlException& failure) {
       const std::string where = kDomainParseError + name + ": " + std::to_string(line->first) + " : ";
-      errors.push_back({path, line->first, Cause(failure.what(), where)});
+      errors.push_back({path, line->first, Cause(failure.what(), where), "SP102"});
     }
   }
 }
@@ -331,7 +335,7 @@ std::vector<std::string> ReparseObjects(const std::string& path, unsigned int af
       policy.ParsePolicy(scratch.path());
       names.insert(names.end(), policy.objects.begin(), policy.objects.end());
     } catch (const HostCtlException& failure) {
-      errors.push_back({path, line->first, Cause(failure.what(), scratch.path() + ":1 : ")});
+      errors.push_back({path, line->first, Cause(failure.what(), scratch.path() + ":1 : "), "SP102"});
     }
   }
   return names;
@@ -366,7 +370,7 @@ std::vector<SecPolicy::FileLabelPolicy::FileLabel> FileLabelMappings(
         mappings.push_back(std::move(mapping));
       }
     } catch (const HostCtlException& failure) {
-      errors.push_back({path, line->first, Cause(failure.what(), scratch.path() + ":1 : ")});
+      errors.push_back({path, line->first, Cause(failure.what(), scratch.path() + ":1 : "), "SP102"});
     }
   }
   return mappings;
@@ -393,7 +397,7 @@ void ReparseTardisk(const std::string& path, const std::string& tardisk,
     } catch (const HostCtlException& failure) {
       const std::string where = kDomainParseError + scratch.path() + ": " +
                                 std::to_string(takenLines + 1) + " : ";
-      errors.push_back({path, number, Cause(failure.what(), where)});
+      errors.push_back({path, number, Cause(failure.what(), where), "SP102"});
     }
   }
 }
@@ -477,7 +481,10 @@ LoadRun RunLoad(const std::string& dir, HyxAccessInterfaceImpl& iface) {
 CheckReport CheckPolicy(const std::string& dir) {
   HostSim::DryRun dryRun;
   HyxAccessInterfaceImpl iface;
-  return ExamineLoad(dir, iface, RunLoad(dir, iface));
+  CheckReport report = ExamineLoad(dir, iface, RunLoad(dir, iface));
+  // After the load, so the copy already holds the tree's objects and domains.
+  report.lint = Analysis::Lint(Analysis::ReadTree(dir, iface));
+  return report;
 }
 
 CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, const LoadRun& run) {
@@ -517,7 +524,8 @@ CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, c
       report.warnings.push_back(
           {path, stop->second,
            "a load stops reading this file at this line and removes these objects, which the "
-           "kernel holds now and later lines name: " + List(lost)});
+           "kernel holds now and later lines name: " + List(lost),
+           "SP209"});
     }
   }
 
@@ -526,7 +534,7 @@ CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, c
       struct stat status {};
       if (lstat(mapping.path.c_str(), &status) != 0 && errno == ENOENT) {
         report.warnings.push_back(
-            {path, mapping.line, "the file to label does not exist: " + mapping.path});
+            {path, mapping.line, "the file to label does not exist: " + mapping.path, "SP208"});
       }
     }
   }
@@ -551,7 +559,8 @@ CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, c
       report.warnings.push_back(
           {path, *line,
            "line longer than 1023 characters: a load takes its first 1023 characters and "
-           "reads nothing after them in this file"});
+           "reads nothing after them in this file",
+           "SP207"});
     }
   }
 

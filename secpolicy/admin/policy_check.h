@@ -1,7 +1,7 @@
 // `secpolicy check`: everything `secpolicy load DIR` would report, found by
 // running that load on a throwaway copy of the kernel, plus every further
 // bad line of each file the load stopped reading, plus warnings for what a
-// load silently accepts.
+// load silently accepts, plus the linter's findings on the tree.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "secpolicy/admin/finding.h"
+#include "secpolicy/analysis/lint.h"
 #include "secpolicy/platform/hyx_access.h"
 
 namespace SecPolicy::Admin {
@@ -18,6 +19,9 @@ namespace SecPolicy::Admin {
 struct CheckReport {
   std::vector<Finding> errors;    // by path, then line
   std::vector<Finding> warnings;  // likewise
+  // The linter's findings (warnings and notes), suppressions applied; by
+  // path, then line.
+  std::vector<Analysis::LintFinding> lint;
 };
 
 // Changes nothing: the state file and every file's label stay as they are.

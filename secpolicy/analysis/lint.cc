@@ -183,6 +183,7 @@ class Linter {
     std::set<std::string> entered;
     for (const auto& role : SpecialRoles()) entered.insert(role.domain);
     entered.insert(model_.defaultTardiskDomain);
+    entered.insert(model_.launchDomains.begin(), model_.launchDomains.end());
     for (const Rule& rule : model_.rules) {
       if (rule.keyword == "-d" && rule.TakesEffect() && rule.action == "grant" &&
           rule.words.at(1) != rule.domain) {
@@ -216,13 +217,31 @@ const char* LevelWord(Level level) {
 const std::vector<LintCode>& LintCodes() {
   static const std::vector<LintCode> codes = {
       {"SP100", Level::Error, "A load of the tree would report this error",
-       "A load of the tree reports this error: the line, the file or the whole phase named is "
-       "not loaded as written. Fix the line as the message says; check reports every further "
-       "bad line of the same file too."},
+       "A load of the tree reports this error, which no more specific code covers: the line, the "
+       "file or the whole phase named is not loaded as written. Fix what the message names."},
+      {"SP101", Level::Error, "A line a load refuses",
+       "A load refuses this line and reads nothing after it in the same file, so the rest of the "
+       "file (and, for a domain, the whole domain's later rules) is not loaded. Fix the line as "
+       "the message says."},
+      {"SP102", Level::Error, "A bad line after the one a load stops at",
+       "A load never reads this line, because an earlier line of the file stops it; once that "
+       "line is fixed, the load would refuse this one. Fix it too, so the file loads whole."},
+      {"SP103", Level::Error, "Domain that fails its constraint check",
+       "The domain's rules parse, but together break a constraint the kernel sets (such as a "
+       "parameter check with an argument it does not take), so a load writes none of its rules. "
+       "Fix the rule the message names."},
+      {"SP104", Level::Error, "Rule the kernel refuses",
+       "The line parses, but the kernel refuses to hold the rule when a load writes it. Fix or "
+       "remove the rule the message names."},
+      {"SP105", Level::Error, "Policy file or folder a load cannot open",
+       "A load cannot open this policy file or folder, so nothing in it is loaded. Create it, or "
+       "make it readable (a regular file or folder, not a link)."},
+      {"SP106", Level::Error, "Tardisk policy a load ignores",
+       "A load ignores this tardisk policy file: no tardisk backs it, or more than one policy "
+       "file names the same tardisk. Remove the file, or pair it with its one tardisk."},
       {"SP200", Level::Warning, "A load would silently do something else than the tree says",
-       "A load accepts the tree but does not do what it appears to say (a line cut short, a "
-       "file to label that does not exist, objects removed because a file stops early). Fix the "
-       "line the warning names."},
+       "A load accepts the tree but does not do what it appears to say, in a way no more specific "
+       "code covers. Fix the line the warning names."},
       {"SP201", Level::Warning, "Rule shadowed by a later line of the same identity",
        "The kernel keeps one rule per domain and identity (the rule type and every word but the "
        "action), so the last line written wins and this earlier one never takes effect. It "
@@ -248,11 +267,24 @@ const std::vector<LintCode>& LintCodes() {
        "A file path rule that grants write access to /, /etc, /usr, /bin and the like lets the "
        "domain change the host's programs and settings. Grant write access to the files or "
        "sub-folders the domain needs instead."},
+      {"SP207", Level::Warning, "Line longer than 1023 characters",
+       "The reader keeps the first 1023 characters of a line and reads nothing after it in the "
+       "file, without a word: the rest of the line and every later line are not loaded. Split "
+       "the line, or shorten it."},
+      {"SP208", Level::Warning, "File to label does not exist",
+       "A load labels nothing for this mapping, without an error, because the file or folder it "
+       "names does not exist. Fix the path, or remove the mapping."},
+      {"SP209", Level::Warning, "Objects a load would remove because an object file stops early",
+       "A bad line ends the reading of an object file, and a load then removes every object "
+       "defined only after it, though the kernel holds them now: files and rules that name them "
+       "lose their meaning. Fix the bad line."},
       {"SP301", Level::Note, "Object that nothing uses",
        "No rule, file-label mapping or tardisk policy names this object. It may be left over "
        "from a removed domain; remove it, or use it."},
       {"SP302", Level::Note, "Domain that nothing enters",
-       "No transition rule, tardisk policy or special role leads into this domain, so no world "
+       "No transition rule, tardisk policy or special role (a special domain, the default "
+       "tardisk domain or a domain tardisk programs are launched from) leads into this domain, "
+       "so no world "
        "enters it through the policy. Worlds may still be put in it at run time; if none are, "
        "the domain may be left over."},
   };

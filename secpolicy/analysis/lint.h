@@ -25,8 +25,8 @@ struct LintCode {
   const char* explanation;  // what it means, why it matters, how to fix it
 };
 
-// Every code, in code order. SP100 and SP200 stand for the errors and
-// warnings that check reports from a load of the tree.
+// Every code, in code order. SP100-SP106, SP200 and SP207-SP209 are what
+// check finds by running a load of the tree; Lint gives the others.
 const std::vector<LintCode>& LintCodes();
 const LintCode* FindLintCode(const std::string& code);
 

@@ -243,6 +243,17 @@ Rule TardiskTransition(const std::string& launch, const std::string& label,
 }
 
 void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& model) {
+  std::vector<std::string> launchDomains;
+  std::string event;
+  try {
+    launchDomains = iface.GetTardiskLaunchDomains();
+    model.launchDomains = launchDomains;
+    event = iface.GetTardiskExecEventKeyword();
+    model.defaultTardiskLabel = iface.GetDefaultTardiskLabel();
+    model.defaultTardiskDomain = iface.GetDefaultTardiskDomain();
+  } catch (const HostCtlException& failure) {
+    AddProblem(model, dir, 0, failure.what());
+  }
   TardiskPolicyList policies;
   std::list<std::string> defaultTardisks;
   try {
@@ -250,16 +261,6 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
   } catch (const HostCtlException& failure) {
     AddProblem(model, dir, 0, failure.what());
     return;
-  }
-  std::vector<std::string> launchDomains;
-  std::string event;
-  try {
-    launchDomains = iface.GetTardiskLaunchDomains();
-    event = iface.GetTardiskExecEventKeyword();
-    model.defaultTardiskLabel = iface.GetDefaultTardiskLabel();
-    model.defaultTardiskDomain = iface.GetDefaultTardiskDomain();
-  } catch (const HostCtlException& failure) {
-    AddProblem(model, dir, 0, failure.what());
   }
   for (TardiskPolicy* policy : policies.policies) {
     auto* set = dynamic_cast<TardiskExceptionRules*>(policy->ruleSets["-E"]);
@@ -373,8 +374,12 @@ const std::vector<SpecialRole>& SpecialRoles() {
 
 Model ReadTree(const std::string& dir) {
   HostSim::DryRun dryRun;
-  const QuietErrors quiet;
   HyxAccessInterfaceImpl iface;
+  return ReadTree(dir, iface);
+}
+
+Model ReadTree(const std::string& dir, HyxAccessInterfaceImpl& iface) {
+  const QuietErrors quiet;
   Model model;
   model.dir = dir;
   ReadObjects(dir + "/" + ObjectsDirName, iface, model);
@@ -420,6 +425,7 @@ Model ReadKernel(HyxAccessInterfaceImpl& iface) {
   }
   model.defaultTardiskLabel = iface.GetDefaultTardiskLabel();
   model.defaultTardiskDomain = iface.GetDefaultTardiskDomain();
+  model.launchDomains = iface.GetTardiskLaunchDomains();
   return model;
 }
 

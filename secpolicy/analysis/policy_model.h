@@ -90,6 +90,9 @@ struct Model {
   std::vector<Mapping> mappings;               // likewise
   std::vector<TardiskRule> tardiskRules;
   std::string defaultTardiskLabel, defaultTardiskDomain;
+  // The domains tardisk programs are started from: the host's own worlds
+  // run in them, whatever the policy says.
+  std::vector<std::string> launchDomains;
   std::vector<Problem> problems;
 };
 
@@ -105,6 +108,10 @@ const std::vector<SpecialRole>& SpecialRoles();
 // state is only read. Nothing is printed. Throws HostCtlException when the
 // copy cannot be made.
 Model ReadTree(const std::string& dir);
+// The same on a kernel the caller holds, such as a throwaway copy that a
+// load of the same tree has just run on (its objects and domains are then
+// those the reading would set, so the answer is the same).
+Model ReadTree(const std::string& dir, HyxCtl::Security::HyxAccessInterfaceImpl& iface);
 
 // What the kernel holds: domains, their rules and the objects.
 Model ReadKernel(HyxCtl::Security::HyxAccessInterfaceImpl& iface);
