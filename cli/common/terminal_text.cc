@@ -135,7 +135,8 @@ bool TerminalGuard::Pass(const char* text, std::size_t size) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   std::size_t i = 0;
   // First finish the sequence an earlier write began.
-  while (pendingSize_ > 0 && i < size) {
+  // A UTF-8 sequence is at most four bytes, so a full pending_ is never cut off.
+  while (pendingSize_ > 0 && pendingSize_ < sizeof pending_ && i < size) {
     pending_[pendingSize_++] = text[i++];
     const Sequence held = ReadSequence(reinterpret_cast<const unsigned char*>(pending_), pendingSize_);
     if (held.cutOff) continue;

@@ -1,4 +1,4 @@
-// check, diff and the domain lookups (domain list, domain id).
+// check and diff.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
@@ -11,25 +11,23 @@
 #include "cli/common/terminal_text.h"
 #include "cli/common/tool_main.h"
 #include "cli/secpolicy/commands.h"
-#include "secpolicy/admin/kernel_rules.h"
+#include "secpolicy/admin/json_text.h"
 #include "secpolicy/admin/policy_check.h"
 #include "secpolicy/admin/policy_diff.h"
 #include "secpolicy/analysis/lint.h"
 #include "secpolicy/analysis/lint_report.h"
-#include "cli/secpolicy/terminal_text.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 
 namespace SecPolicyCli {
 
-using HyxCtl::Security::HyxAccessInterfaceImpl;
 using SecPolicy::Admin::Change;
 using SecPolicy::Admin::CheckPolicy;
 using SecPolicy::Admin::CheckReport;
 using SecPolicy::Admin::DiffPolicy;
 using SecPolicy::Admin::DiffReport;
 using SecPolicy::Admin::Finding;
-using SecPolicy::Admin::ReadDomains;
+using SecPolicy::Admin::JsonText;
 
 namespace {
 
@@ -224,49 +222,10 @@ void AddDryRuns(CLI::App& app, int& status) {
   diffCommand->callback([&status, diff] { status = RunDiff(*diff); });
 }
 
-void AddLookups(CLI::App& app, int& status) {
-  CLI::App* domain = app.get_subcommand("domain");
-  auto listJson = std::make_shared<bool>(false);
-  CLI::App* list = domain->add_subcommand(
-      "list",
-      "Print every domain in id order, one line each: the id, a tab, the name (control\n"
-      "characters, backslashes and bytes that are not UTF-8 in names escaped C-style).");
-  list->add_flag("--json", *listJson, "Print them as one JSON array of objects with id and name");
-  list->callback([&status, listJson] {
-    status = Run([&] {
-      HyxAccessInterfaceImpl iface;
-      const auto domains = ReadDomains(iface);
-      if (*listJson) {
-        json out = json::array();
-        for (const auto& d : domains) out.push_back({{"id", d.id}, {"name", d.name}});
-        std::cout << JsonText(out);
-      } else {
-        for (const auto& d : domains) std::cout << d.id << '\t' << CliCommon::EscapeControls(d.name) << '\n';
-      }
-      std::cout.flush();
-    });
-  });
-
-  auto name = std::make_shared<std::string>();
-  CLI::App* id = domain->add_subcommand("id", "Print the id of the domain named NAME.");
-  id->add_option("NAME", *name, "Domain name")->required();
-  id->callback([&status, name] {
-    status = Run([&] {
-      HyxAccessInterfaceImpl iface;
-      std::uint32_t found = 0;
-      if (!iface.FindDomain(*name, &found)) {
-        throw HostCtl::Lib::HostCtlException("No domain named " + *name);  // Report escapes it
-      }
-      std::cout << found << std::endl;
-    });
-  });
-}
-
 }  // namespace
 
 void AddCheckCommands(CLI::App& app, int& status) {
   AddDryRuns(app, status);
-  AddLookups(app, status);
 }
 
 }  // namespace SecPolicyCli

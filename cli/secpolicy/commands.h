@@ -24,7 +24,8 @@ void AddDomainCommands(CLI::App& app, int& status);   // load-domains, display-d
 void AddLabelCommands(CLI::App& app, int& status);    // load-objects, load-file-labels, display-objects, label
 void AddLabelCheckCommands(CLI::App& label, int& status);  // label verify, label match
 void AddLoadCommands(CLI::App& app, int& status);     // load, load-early, load-tardisks, display
-void AddCheckCommands(CLI::App& app, int& status);    // check, diff, domain list, domain id
+void AddCheckCommands(CLI::App& app, int& status);    // check, diff
+void AddLookupCommands(CLI::App& app, int& status);   // domain list, domain id (after AddRuntimeCommands)
 void AddQueryCommands(CLI::App& app, int& status);    // query
 void AddGraphCommands(CLI::App& app, int& status);    // graph
 

@@ -80,6 +80,7 @@ int Secpolicy(int argc, char** argv) {
   SecPolicyCli::AddLabelCommands(app, status);
   SecPolicyCli::AddLoadCommands(app, status);
   SecPolicyCli::AddCheckCommands(app, status);
+  SecPolicyCli::AddLookupCommands(app, status);
   SecPolicyCli::AddQueryCommands(app, status);
   SecPolicyCli::AddGraphCommands(app, status);
   return CliCommon::ParseAndRun(app, argc, argv, [&status] { return status; });
