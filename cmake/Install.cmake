@@ -68,7 +68,8 @@ set(SECPOLICY_INTERNAL_HEADERS
     secpolicy/policytext/error_texts.h
     secpolicy/domains/rule_set_impl.h
     secpolicy/kernelcalls/kernel_call.h
-    secpolicy/admin/json_text.h)
+    secpolicy/admin/json_text.h
+    secpolicy/admin/quiet_errors.h)
 set(SECPOLICY_PLATFORM_HEADERS
     secpolicy/platform/host_ctl_exception.h
     secpolicy/platform/hyx_access.h

@@ -13,6 +13,7 @@
 #include <set>
 #include <tuple>
 
+#include "secpolicy/admin/quiet_errors.h"
 #include "secpolicy/analysis/policy_model.h"
 #include "secpolicy/domains/domain_policy.h"
 #include "hostsim/admin.h"
@@ -32,6 +33,7 @@ namespace {
 
 using HostCtl::Lib::HostCtlException;
 using HyxCtl::Security::HyxAccessInterfaceImpl;
+using SecPolicy::Admin::QuietErrors;
 using SecPolicy::ParsedPolicyFile;
 
 // The reader keeps this much of a line; a longer line ends its file.
@@ -39,22 +41,6 @@ constexpr std::size_t kLongestLine = 1023;
 constexpr char kTardiskDir[] = "/tardisks/";
 constexpr char kDomainParseError[] = "Error in parsing policy for domain: ";
 
-// The load's own "Error: " lines would repeat the findings on standard
-// error; they are read back from the copy's kernel log instead.
-class QuietErrors {
- public:
-  QuietErrors() : saved_(std::cerr.rdbuf(&sink_)) {}
-  ~QuietErrors() { std::cerr.rdbuf(saved_); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
-
- private:
-  struct Sink : std::streambuf {
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-  } sink_;
-  std::streambuf* saved_;
-};
 
 // An anonymous in-memory file that the library's file parsers read one
 // policy line at a time, through its /proc/self/fd name.

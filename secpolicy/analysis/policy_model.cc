@@ -10,6 +10,7 @@
 #include <streambuf>
 
 #include "hostsim/admin.h"
+#include "secpolicy/admin/quiet_errors.h"
 #include "secpolicy/domains/capability_param_rules.h"
 #include "secpolicy/domains/domain_policy.h"
 #include "secpolicy/domains/file_path_access_rules.h"
@@ -30,26 +31,11 @@ namespace {
 
 using HostCtl::Lib::HostCtlException;
 using HyxCtl::Security::HyxAccessInterfaceImpl;
+using SecPolicy::Admin::QuietErrors;
 
 constexpr char kPluginDir[] = "/etc/norvane/secpolicy/domains/plugins";
 constexpr char kPluginPrefix[] = "plugin-";
 
-// The library reports some failures on standard error as it meets them;
-// the model keeps them as problems instead.
-class QuietErrors {
- public:
-  QuietErrors() : saved_(std::cerr.rdbuf(&sink_)) {}
-  ~QuietErrors() { std::cerr.rdbuf(saved_); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
-
- private:
-  struct Sink : std::streambuf {
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-  } sink_;
-  std::streambuf* saved_;
-};
 
 const char* Action(bool grant) { return grant ? "grant" : "revoke"; }
 
