@@ -289,25 +289,6 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
   return result;
 }
 
-// Domain lines after the one that ended the load's parse of the file, each
-// through the domain policy's own line handling.
-void ReparseDomain(const std::string& name, const std::string& path, unsigned int after,
-                   HyxAccessInterfaceImpl& iface, std::vector<Finding>& errors) {
-  std::uint32_t id = 0;
-  if (!iface.FindDomain(name, &id)) return;
-  const ParsedPolicyFile lines = ReadLines(path);
-  SecPolicy::DomainPolicy policy(name, id);
-  for (auto line = lines.upper_bound(after); line != lines.end(); ++line) {
-    ParsedPolicyFile one{*line};
-    try {
-      policy.ProcessParsedPolicyFile(iface, one);
-    } catch (const HostCtlException& failure) {
-      const std::string where = kDomainParseError + name + ": " + std::to_string(line->first) + " : ";
-      errors.push_back({path, line->first, Cause(failure.what(), where), "SP102"});
-    }
-  }
-}
-
 // Object lines after the rejected one: their errors, and the names they
 // hold, which the load never took.
 std::vector<std::string> ReparseObjects(const std::string& path, unsigned int after,
@@ -449,6 +430,9 @@ std::vector<Finding> Tidy(std::vector<Finding> findings, const std::string& dir)
   return kept;
 }
 
+CheckReport Examine(const std::string& dir, HyxAccessInterfaceImpl& iface, const LoadRun& run,
+                    const std::set<std::string>& objectsAfter, const Analysis::Model& model);
+
 }  // namespace
 
 LoadRun RunLoad(const std::string& dir, HyxAccessInterfaceImpl& iface) {
@@ -467,13 +451,29 @@ LoadRun RunLoad(const std::string& dir, HyxAccessInterfaceImpl& iface) {
 CheckReport CheckPolicy(const std::string& dir) {
   HostSim::DryRun dryRun;
   HyxAccessInterfaceImpl iface;
-  CheckReport report = ExamineLoad(dir, iface, RunLoad(dir, iface));
+  const LoadRun run = RunLoad(dir, iface);
+  const std::set<std::string> objectsAfter = ObjectNames(iface);
   // After the load, so the copy already holds the tree's objects and domains.
-  report.lint = Analysis::Lint(Analysis::ReadTree(dir, iface));
+  const Analysis::Model model = Analysis::ReadTree(dir, iface);
+  CheckReport report = Examine(dir, iface, run, objectsAfter, model);
+  report.lint = Analysis::Lint(model);
   return report;
 }
 
 CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, const LoadRun& run) {
+  const std::set<std::string> objectsAfter = ObjectNames(iface);
+  // Only a load that reported something needs the model to place it.
+  const auto log = HostSim::KernelLog();
+  const bool reported = std::any_of(log.begin() + static_cast<std::ptrdiff_t>(run.logStart),
+                                    log.end(), [](const auto& entry) { return entry.tag == "[ERR]"; });
+  const Analysis::Model model = run.failed || reported ? Analysis::ReadTree(dir, iface) : Analysis::Model{};
+  return Examine(dir, iface, run, objectsAfter, model);
+}
+
+namespace {
+
+CheckReport Examine(const std::string& dir, HyxAccessInterfaceImpl& iface, const LoadRun& run,
+                    const std::set<std::string>& objectsAfter, const Analysis::Model& model) {
   std::vector<std::string> reports;
   const auto log = HostSim::KernelLog();
   for (std::size_t i = run.logStart; i < log.size(); ++i) {
@@ -487,14 +487,18 @@ CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, c
   const QuietErrors quiet;
   const ScratchFile scratch;
 
-  for (const auto& [name, path] : tree.domainFiles) {
-    if (auto stop = load.stoppedAt.find(path); stop != load.stoppedAt.end()) {
-      ReparseDomain(name, path, stop->second, iface, report.errors);
-    }
+  std::map<std::string, std::string> domainOf;
+  for (const auto& [name, path] : tree.domainFiles) domainOf.emplace(path, name);
+  for (const auto& problem : model.problems) {
+    const auto domain = domainOf.find(problem.source.path);
+    if (!problem.unread || domain == domainOf.end()) continue;
+    const std::string where = kDomainParseError + domain->second + ": " +
+                              std::to_string(problem.source.line) + " : ";
+    report.errors.push_back(
+        {problem.source.path, problem.source.line, Cause(problem.text, where), "SP102"});
   }
 
   std::set<std::string> removed;
-  const std::set<std::string> objectsAfter = ObjectNames(iface);
   std::set_difference(run.objectsBefore.begin(), run.objectsBefore.end(), objectsAfter.begin(),
                       objectsAfter.end(), std::inserter(removed, removed.end()));
   for (const auto& path : tree.objectFiles) {
@@ -554,5 +558,7 @@ CheckReport ExamineLoad(const std::string& dir, HyxAccessInterfaceImpl& iface, c
   report.warnings = Tidy(std::move(report.warnings), dir);
   return report;
 }
+
+}  // namespace
 
 }  // namespace SecPolicy::Admin

@@ -100,8 +100,10 @@ std::vector<Rule> RulesOf(const DomainPolicy& policy, const Source& file, Origin
 }
 
 // Built field by field: GCC 12 at -O3 warns falsely on the nested braces.
-void AddProblem(Model& model, const std::string& path, unsigned int line, const std::string& text) {
+void AddProblem(Model& model, const std::string& path, unsigned int line, const std::string& text,
+                bool unread = false) {
   Problem problem;
+  problem.unread = unread;
   problem.source.path = path;
   problem.source.line = line;
   problem.text = text;
@@ -190,22 +192,34 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
     policies.push_back(std::move(policy));
   }
   for (auto& policy : policies) {
-    const std::string& path = policy->policyFilePath;
+    const std::string path = policy->policyFilePath;
     ParsedPolicyFile lines;
     try {
       ParseFile(path, lines);
     } catch (const HostCtlException& failure) {
       AddProblem(model, path, 0, failure.what());
     }
-    // Line by line through the domain policy, so the line that fails is known.
-    for (auto& entry : lines) {
-      ParsedPolicyFile one{entry};
-      try {
-        policy->ProcessParsedPolicyFile(iface, one);
-      } catch (const HostCtlException& failure) {
-        AddProblem(model, path, entry.first, failure.what());
-        break;
+    // The whole file at once, as a load takes it; only a file that fails
+    // goes again line by line, on fresh policies, so the failing line is
+    // known and the lines after it, which a load never reads, are checked.
+    ParsedPolicyFile whole = lines;
+    try {
+      policy->ProcessParsedPolicyFile(iface, whole);
+    } catch (const HostCtlException&) {
+      auto fresh = std::make_unique<DomainPolicy>(policy->domainName, policy->domainId);
+      fresh->policyFilePath = path;
+      std::unique_ptr<DomainPolicy> after;
+      for (auto& entry : lines) {
+        ParsedPolicyFile one{entry};
+        DomainPolicy& target = after ? *after : *fresh;
+        try {
+          target.ProcessParsedPolicyFile(iface, one);
+        } catch (const HostCtlException& failure) {
+          AddProblem(model, path, entry.first, failure.what(), after != nullptr);
+          if (!after) after = std::make_unique<DomainPolicy>(policy->domainName, policy->domainId);
+        }
       }
+      policy = std::move(fresh);
     }
     bool skipped = false;
     try {

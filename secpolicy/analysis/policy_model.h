@@ -78,6 +78,9 @@ struct TardiskRule {
 struct Problem {
   Source source;
   std::string text;
+  // After the file's first bad line: a load never reads it, so reports
+  // nothing of it.
+  bool unread = false;
 };
 
 struct Model {
