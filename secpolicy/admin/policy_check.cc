@@ -138,23 +138,11 @@ struct Tree {
     return list;
   }
 
-  // "<file>:<line> : <cause>" for a file of the tree.
-  std::optional<Finding> Located(const std::string& text) const {
-    for (std::size_t colon = text.find(':'); colon != std::string::npos;
-         colon = text.find(':', colon + 1)) {
-      if (files.count(text.substr(0, colon)) == 0) continue;
-      if (auto at = NumberThenRest(text, colon + 1)) {
-        return Finding{text.substr(0, colon), at->first, at->second, "SP101"};
-      }
-    }
-    return std::nullopt;
-  }
-
   // After `prefix`: "<owner>: <line> : <cause>", the owner a domain (or a
-  // tardisk policy file, whose parse errors read the same way). The longest
-  // owner that fits wins, so names holding ": " are still found.
-  std::optional<Finding> DomainLocated(const std::string& text, const std::string& prefix,
-                                       bool keepWhole) const {
+  // tardisk policy file). The longest owner that fits wins, so names holding
+  // ": " are still found. A failed write is not in the policy model, which
+  // only parses, so this is how its line is found.
+  std::optional<Finding> DomainLocated(const std::string& text, const std::string& prefix) const {
     if (!text.starts_with(prefix)) return std::nullopt;
     std::optional<Finding> best;
     std::size_t bestLength = 0;
@@ -165,7 +153,7 @@ struct Tree {
         return;
       }
       if (auto number = NumberThenRest(text, at + 2)) {
-        best = Finding{path, number->first, keepWhole ? text : number->second, "SP101"};
+        best = Finding{path, number->first, text, "SP101"};
         bestLength = owner.size();
       }
     };
@@ -187,6 +175,40 @@ struct Tree {
     }
     return std::nullopt;
   }
+};
+
+// The model's bad lines by the library's text of them, which is what the
+// load reports too.
+class Problems {
+ public:
+  Problems(const Analysis::Model& model, const Tree& tree) {
+    for (const auto& [name, path] : tree.domainFiles) owners_.emplace(path, name);
+    for (const auto& problem : model.problems) {
+      if (!problem.unread && problem.source.line != 0) byText_.emplace(problem.text, &problem);
+    }
+  }
+
+  // The report of a bad line: its file, its line and the cause alone. Object
+  // and file-label lines read "<file>:<line> : <cause>"; domain lines, and
+  // tardisk policy lines, which the domain rules parse, read
+  // "<prefix><domain or file>: <line> : <cause>".
+  std::optional<Finding> Locate(const std::string& text) const {
+    const auto found = byText_.find(text);
+    if (found == byText_.end()) return std::nullopt;
+    const Analysis::Source& at = found->second->source;
+    const std::string line = std::to_string(at.line);
+    const auto owner = owners_.find(at.path);
+    for (const std::string& prefix :
+         {at.path + ":" + line + " : ",
+          kDomainParseError + (owner != owners_.end() ? owner->second : at.path) + ": " + line + " : "}) {
+      if (text.starts_with(prefix)) return Finding{at.path, at.line, text.substr(prefix.size()), "SP101"};
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::map<std::string, const Analysis::Problem*> byText_;
+  std::map<std::string, std::string> owners_;  // domain file to domain name
 };
 
 // Lines that only sum up errors already reported.
@@ -216,7 +238,8 @@ struct FromLoad {
 };
 
 // The load's error reports, in order, as findings.
-FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
+FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree,
+                    const Problems& problems) {
   FromLoad result;
   std::vector<std::string> summaries;
   for (std::size_t i = 0; i < reports.size(); ++i) {
@@ -228,10 +251,10 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
     };
     if (kSummaries.count(text) != 0) {
       summaries.push_back(text);
-    } else if (auto parse = tree.DomainLocated(text, kDomainParseError, false)) {
+    } else if (auto parse = problems.Locate(text)) {
       result.stoppedAt.emplace(parse->path, *parse->line);
       result.errors.push_back(*parse);
-    } else if (auto set = tree.DomainLocated(text, "Error in setting policy for domain: ", true)) {
+    } else if (auto set = tree.DomainLocated(text, "Error in setting policy for domain: ")) {
       set->code = "SP104";
       result.errors.push_back(*set);
     } else if (auto path = tree.DomainNamed(text, "Policy constraint error for domain: ", " : ",
@@ -245,15 +268,12 @@ FromLoad MapReports(const std::vector<std::string>& reports, const Tree& tree) {
       const std::string file = text.substr(19);
       if (i + 1 < reports.size()) {
         ++i;
-        if (auto located = tree.Located(next); located && located->path == file) {
+        if (auto located = problems.Locate(next); located && located->path == file) {
           result.errors.push_back(*located);
         } else {
           add(file, std::nullopt, next, "SP101");
         }
       }
-    } else if (auto located = tree.Located(text)) {
-      result.stoppedAt.emplace(located->path, *located->line);
-      result.errors.push_back(*located);
     } else if (text.starts_with("No backing tardisk for policy file ")) {
       const std::string file = text.substr(35);
       result.ignoredTardiskFiles.insert(file);
@@ -311,14 +331,14 @@ std::vector<std::string> ReparseObjects(const std::string& path, unsigned int af
 // Every mapping of a file-label file, and the errors of the lines after the
 // first bad one (or of every line, when the load could not say which).
 std::vector<SecPolicy::FileLabelPolicy::FileLabel> FileLabelMappings(
-    const std::string& path, HyxAccessInterfaceImpl& iface, const Tree& tree,
+    const std::string& path, HyxAccessInterfaceImpl& iface, const Problems& problems,
     const ScratchFile& scratch, std::vector<Finding>& errors) {
   SecPolicy::FileLabelPolicy whole;
   std::optional<unsigned int> resumeAfter;
   try {
     whole.ParsePolicy(path, iface);
   } catch (const HostCtlException& failure) {
-    const auto located = tree.Located(failure.what());
+    const auto located = problems.Locate(failure.what());
     resumeAfter = located && located->path == path ? *located->line : 0;
     if (*resumeAfter == 0) whole.fileLabels.clear();
   }
@@ -481,7 +501,8 @@ CheckReport Examine(const std::string& dir, HyxAccessInterfaceImpl& iface, const
   }
 
   const Tree tree(dir);
-  FromLoad load = MapReports(reports, tree);
+  const Problems problems(model, tree);
+  FromLoad load = MapReports(reports, tree, problems);
   CheckReport report;
   report.errors = std::move(load.errors);
   const QuietErrors quiet;
@@ -520,7 +541,7 @@ CheckReport Examine(const std::string& dir, HyxAccessInterfaceImpl& iface, const
   }
 
   for (const auto& path : tree.fileLabelFiles) {
-    for (const auto& mapping : FileLabelMappings(path, iface, tree, scratch, report.errors)) {
+    for (const auto& mapping : FileLabelMappings(path, iface, problems, scratch, report.errors)) {
       struct stat status {};
       if (lstat(mapping.path.c_str(), &status) != 0 && errno == ENOENT) {
         report.warnings.push_back(
