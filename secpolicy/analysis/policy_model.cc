@@ -202,10 +202,16 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
     // The whole file at once, as a load takes it; only a file that fails
     // goes again line by line, on fresh policies, so the failing line is
     // known and the lines after it, which a load never reads, are checked.
-    ParsedPolicyFile whole = lines;
     try {
-      policy->ProcessParsedPolicyFile(iface, whole);
+      policy->ProcessParsedPolicyFile(iface, lines);
     } catch (const HostCtlException&) {
+      // The parse used up the tokens: read the file again.
+      lines.clear();
+      try {
+        ParseFile(path, lines);
+      } catch (const HostCtlException&) {
+        // Already a problem.
+      }
       auto fresh = std::make_unique<DomainPolicy>(policy->domainName, policy->domainId);
       fresh->policyFilePath = path;
       std::unique_ptr<DomainPolicy> after;
