@@ -50,10 +50,11 @@ TEST_F(DryRunCopyTest, WritesStayInTheProcessThatMadeThem) {
 }
 
 TEST_F(DryRunCopyTest, KilledCheckOrDiffLeavesNothingBehind) {
-  // Large enough that the signal lands while the dry run works.
+  // Large enough (about a second of work) that the signal lands while the
+  // dry run works, however fast the check becomes.
   for (int d = 0; d < 50; ++d) {
     std::string text;
-    for (int r = 0; r < 150; ++r) text += "-r /data/d" + std::to_string(d) + "/f" + std::to_string(r) + " r\n";
+    for (int r = 0; r < 1000; ++r) text += "-r /data/d" + std::to_string(d) + "/f" + std::to_string(r) + " r\n";
     scratch_.Write("tree/domains/dom" + std::to_string(d), text);
   }
   const std::string shm = scratch_.MakeDir("shm");
