@@ -21,11 +21,10 @@ using Lines = std::vector<std::string>;
 
 const std::string kDir = "/etc/norvane/secpolicy/";
 
-class CheckLintTest : public TestSupport::SimulatedHostTest {
+class CheckLintTest : public TestSupport::HostRootTest {
  public:
   void SetUp() override {
-    SimulatedHostTest::SetUp();
-    root_ = scratch_.path() / "root";
+    HostRootTest::SetUp();
     fs::remove_all(root_);  // a case's edits go with it
     for (const char* name : {"globalVMDom", "ioFilterDom", "daemonFrameworkDom", "superDom"}) {
       Put(std::string("domains/") + name, "");
@@ -38,29 +37,7 @@ class CheckLintTest : public TestSupport::SimulatedHostTest {
     fs::create_symlink(root_ / "files/a", root_ / "files/link");
     ASSERT_EQ(RunTool("hostsim", {"label-init", "--recursive", (root_ / "tardisks").string(), Files()}).status, 0);
   }
-
-  void Put(const std::string& relative, const std::string& content) {
-    const fs::path path = root_ / ("etc/norvane/secpolicy/" + relative);
-    fs::create_directories(path.parent_path());
-    fs::create_directories(root_ / "files");
-    std::ofstream(path, std::ios::binary) << content;
-  }
-  std::string Files() const { return (root_ / "files").string(); }
-
-  ToolResult Secpolicy(const Lines& args) {
-    Lines words{"run", "--root", root_.string(), "--", SECPOLICY_BIN_DIR "/secpolicy"};
-    words.insert(words.end(), args.begin(), args.end());
-    auto result = RunTool("hostsim", words);
-    if (result.err.find("private mount namespace") != std::string::npos) skip_ = true;
-    return result;
-  }
-
-  fs::path root_;
-  bool skip_ = false;
 };
-
-#define SKIP_WITHOUT_ROOT() \
-  if (skip_) GTEST_SKIP() << "no private mount namespace here"
 
 struct CodeCase {
   std::string code, level;

@@ -27,18 +27,6 @@ using Strings = std::vector<std::string>;
 
 const fs::path kCorpus = fs::path(SECPOLICY_SOURCE_DIR) / "tests/policies";
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 std::vector<fs::path> Discover() {
   std::vector<fs::path> cases;
   for (const auto& entry : fs::recursive_directory_iterator(kCorpus)) {
@@ -215,7 +203,7 @@ TEST_P(CorpusTest, GivesItsStatedResult) {
   }
   TestSupport::RunLimits limits;
   if (recipe.keys.count("memory") != 0) {
-    if (kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory needs more address space";
+    if (TestSupport::kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory needs more address space";
     limits.addressSpace = std::stoul(recipe.keys["memory"][0]) << 20;
   }
   const auto result = RunOne(root ? "hostsim" : "secpolicy", args, limits);

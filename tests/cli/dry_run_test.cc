@@ -32,11 +32,10 @@ std::string Slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-class DryRunTest : public TestSupport::SimulatedHostTest {
+class DryRunTest : public TestSupport::HostRootTest {
  protected:
   void SetUp() override {
-    SimulatedHostTest::SetUp();
-    root_ = scratch_.path() / "root";
+    HostRootTest::SetUp();
     Put("domains/globalVMDom", "");
     Put("domains/ioFilterDom", "");
     Put("domains/daemonFrameworkDom", "");
@@ -50,22 +49,6 @@ class DryRunTest : public TestSupport::SimulatedHostTest {
     Tool("hostsim", {"label-init", "--recursive", (root_ / "tardisks").string(), Files()});
   }
 
-  void Put(const std::string& relative, const std::string& content) {
-    const fs::path path = root_ / "etc/norvane/secpolicy" / relative;
-    fs::create_directories(path.parent_path());
-    fs::create_directories(root_ / "files");
-    std::ofstream(path, std::ios::binary) << content;
-  }
-  std::string Files() const { return (root_ / "files").string(); }
-
-  // secpolicy ARGS under the private host root.
-  ToolResult Secpolicy(const Lines& args) {
-    Lines words{"run", "--root", root_.string(), "--", SECPOLICY_BIN_DIR "/secpolicy"};
-    words.insert(words.end(), args.begin(), args.end());
-    auto result = RunTool("hostsim", words);
-    if (result.err.find("private mount namespace") != std::string::npos) skip_ = true;
-    return result;
-  }
   void Tool(const std::string& tool, const Lines& args) {
     const auto result = RunTool(tool, args);
     ASSERT_EQ(result.status, 0) << result.err;
@@ -84,13 +67,7 @@ class DryRunTest : public TestSupport::SimulatedHostTest {
     }
     return all;
   }
-
-  fs::path root_;
-  bool skip_ = false;
 };
-
-#define SKIP_WITHOUT_ROOT() \
-  if (skip_) GTEST_SKIP() << "no private mount namespace here"
 
 TEST_F(DryRunTest, CheckReportsEveryBadLineWithItsPathAndLine) {
   Put("domains/appDom", "-s open grant\n-s read grnat\n-s write grant\n-x foo\n-s nosuch grant\n");

@@ -95,25 +95,13 @@ TEST_F(ToolBasicsTest, CommandsExitAndSayWhatHappened) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // Short of memory while the command line is being built, a tool says so in
 // one line and exits 1, even while its static objects are made. The
 // address-space limit is raised step by step from where the program cannot
 // even be loaded to where --version works. Only libsecpolicy's own static
 // objects, made before the program's, may still end in an abort.
 TEST_F(ToolBasicsTest, OutOfMemoryWhileStartingIsOneErrorLine) {
-  if (kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory needs more address space";
+  if (TestSupport::kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory needs more address space";
   for (const std::string tool : {"secpolicy", "hostsim"}) {
     bool reported = false, started = false;
     for (unsigned long kib = 2048; kib < 256 * 1024 && !started;) {

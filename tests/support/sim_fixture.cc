@@ -178,4 +178,24 @@ RunLimits StagedTools::Limits() const {
   return limits;
 }
 
+void HostRootTest::SetUp() {
+  SimulatedHostTest::SetUp();
+  root_ = scratch_.path() / "root";
+}
+
+void HostRootTest::Put(const std::string& relative, const std::string& content) {
+  const std::filesystem::path path = root_ / "etc/norvane/secpolicy" / relative;
+  std::filesystem::create_directories(path.parent_path());
+  std::filesystem::create_directories(root_ / "files");
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+ToolResult HostRootTest::Secpolicy(const std::vector<std::string>& args) {
+  std::vector<std::string> words{"run", "--root", root_.string(), "--", SECPOLICY_BIN_DIR "/secpolicy"};
+  words.insert(words.end(), args.begin(), args.end());
+  auto result = RunTool("hostsim", words);
+  if (result.err.find("private mount namespace") != std::string::npos) skip_ = true;
+  return result;
+}
+
 }  // namespace TestSupport

@@ -91,4 +91,37 @@ class StagedTools {
   ScratchDir dir_;
 };
 
+// A simulated host with a policy tree under a private host root
+// (scratch/root, laid out like examples/host), for running the tools as
+// `hostsim run --root` runs them. Where the process may not make a private
+// mount namespace, Secpolicy sets skip_ and SKIP_WITHOUT_ROOT skips.
+class HostRootTest : public SimulatedHostTest {
+ public:
+  void SetUp() override;
+  // Writes etc/norvane/secpolicy/RELATIVE under the root.
+  void Put(const std::string& relative, const std::string& content);
+  std::string Files() const { return (root_ / "files").string(); }
+  // secpolicy ARGS under the private host root.
+  ToolResult Secpolicy(const std::vector<std::string>& args);
+
+  std::filesystem::path root_;
+  bool skip_ = false;
+};
+
+#define SKIP_WITHOUT_ROOT() \
+  if (skip_) GTEST_SKIP() << "no private mount namespace here"
+
+// Sanitizers reserve address space that a tight memory limit cannot give.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 }  // namespace TestSupport
