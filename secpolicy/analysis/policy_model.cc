@@ -120,47 +120,49 @@ PolicyFileList ListFiles(const std::string& dir, Model& model) {
   return files;
 }
 
-// The parsers take lines in ascending order and each line either yields
-// one record or ends the file, so the line a parse stopped at is the first
-// line holding tokens after the `taken` lines that yielded records.
-unsigned int StoppedAt(const std::string& path, std::size_t taken) {
+// The lines of `path` as a load reads them; a file that cannot be read is a
+// problem of the model, when one is given.
+ParsedPolicyFile Lines(const std::string& path, Model* model) {
   ParsedPolicyFile lines;
   try {
     ParseFile(path, lines);
-  } catch (const HostCtlException&) {
-    return 0;
+  } catch (const HostCtlException& failure) {
+    if (model != nullptr) AddProblem(*model, path, 0, failure.what());
   }
-  for (const auto& [number, tokens] : lines) {
-    if (tokens.empty()) continue;
-    if (taken == 0) return number;
-    --taken;
+  return lines;
+}
+
+// Hands the lines of `path` to `parse(line, unread)` one at a time, using up
+// `lines`. A line that fails is a problem in the library's words; the lines
+// after the first one that fails come with `unread` set, as a load never
+// reads them.
+template <typename Parse>
+void LineByLine(const std::string& path, ParsedPolicyFile& lines, Model& model, Parse parse) {
+  bool unread = false;
+  for (auto& [number, tokens] : lines) {
+    ParsedPolicyFile one;
+    one.emplace(number, std::move(tokens));
+    try {
+      parse(one, unread);
+    } catch (const HostCtlException& failure) {
+      AddProblem(model, path, number, failure.what(), unread);
+      unread = true;
+    }
   }
-  return 0;
 }
 
 void ReadObjects(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& model) {
   ObjectPolicy all;
   for (const auto& [path, name] : ListFiles(dir, model)) {
-    ObjectPolicy one;
-    try {
-      one.ParsePolicy(path);
-    } catch (const HostCtlException& failure) {
-      AddProblem(model, path, StoppedAt(path, one.objects.size()), failure.what());
-    }
-    // Each name stands alone on its line, in line order.
-    ParsedPolicyFile lines;
-    try {
-      ParseFile(path, lines);
-    } catch (const HostCtlException&) {
-      // Already a problem: the object parse could not open it either.
-    }
-    auto line = lines.begin();
-    for (const std::string& object : one.objects) {
-      while (line != lines.end() && line->second.empty()) ++line;
-      model.objects.push_back({object, {path, line != lines.end() ? line->first : 0}});
-      if (line != lines.end()) ++line;
-    }
-    all.objects.insert(all.objects.end(), one.objects.begin(), one.objects.end());
+    ParsedPolicyFile lines = Lines(path, &model);
+    LineByLine(path, lines, model, [&](const ParsedPolicyFile& line, bool unread) {
+      ObjectPolicy one;
+      one.ProcessParsedPolicyFile(path, line);
+      for (const std::string& object : one.objects) {
+        (unread ? model.unreadObjects : model.objects).push_back({object, {path, line.begin()->first}});
+        if (!unread) all.objects.push_back(object);
+      }
+    });
   }
   try {
     all.SetObjects(iface);
@@ -193,12 +195,7 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
   }
   for (auto& policy : policies) {
     const std::string path = policy->policyFilePath;
-    ParsedPolicyFile lines;
-    try {
-      ParseFile(path, lines);
-    } catch (const HostCtlException& failure) {
-      AddProblem(model, path, 0, failure.what());
-    }
+    ParsedPolicyFile lines = Lines(path, &model);
     // The whole file at once, as a load takes it; only a file that fails
     // goes again line by line, on fresh policies, so the failing line is
     // known and the lines after it, which a load never reads, are checked.
@@ -206,25 +203,13 @@ void ReadDomains(const std::string& dir, const std::string& prefix, HyxAccessInt
       policy->ProcessParsedPolicyFile(iface, lines);
     } catch (const HostCtlException&) {
       // The parse used up the tokens: read the file again.
-      lines.clear();
-      try {
-        ParseFile(path, lines);
-      } catch (const HostCtlException&) {
-        // Already a problem.
-      }
+      lines = Lines(path, nullptr);
       auto fresh = std::make_unique<DomainPolicy>(policy->domainName, policy->domainId);
       fresh->policyFilePath = path;
-      std::unique_ptr<DomainPolicy> after;
-      for (auto& entry : lines) {
-        ParsedPolicyFile one{entry};
-        DomainPolicy& target = after ? *after : *fresh;
-        try {
-          target.ProcessParsedPolicyFile(iface, one);
-        } catch (const HostCtlException& failure) {
-          AddProblem(model, path, entry.first, failure.what(), after != nullptr);
-          if (!after) after = std::make_unique<DomainPolicy>(policy->domainName, policy->domainId);
-        }
-      }
+      auto after = std::make_unique<DomainPolicy>(policy->domainName, policy->domainId);
+      LineByLine(path, lines, model, [&](ParsedPolicyFile& line, bool unread) {
+        (unread ? *after : *fresh).ProcessParsedPolicyFile(iface, line);
+      });
       policy = std::move(fresh);
     }
     bool skipped = false;
@@ -269,15 +254,27 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
     return;
   }
   for (TardiskPolicy* policy : policies.policies) {
-    auto* set = dynamic_cast<TardiskExceptionRules*>(policy->ruleSets["-E"]);
+    std::string tardisk;
     try {
-      policy->ParsePolicy(iface);
+      tardisk = policy->GetBackingTardiskPath();
     } catch (const HostCtlException& failure) {
-      const std::size_t taken = set != nullptr ? set->rules.size() : 0;
-      AddProblem(model, policy->path, StoppedAt(policy->path, taken), failure.what());
+      AddProblem(model, policy->path, 0, failure.what());
+      continue;
     }
+    if (tardisk.empty()) continue;  // a load reports it and takes nothing from the file
+    auto* set = dynamic_cast<TardiskExceptionRules*>(policy->ruleSets["-E"]);
+    // Line by line on the one policy, so a rule allowed once is still refused
+    // the second time after a bad line; a load takes the rules before it.
+    std::optional<std::size_t> taken;
+    ParsedPolicyFile lines = Lines(policy->path, &model);
+    LineByLine(policy->path, lines, model, [&](ParsedPolicyFile& line, bool unread) {
+      if (unread && !taken) taken = set != nullptr ? set->rules.size() : 0;
+      policy->ProcessParsedPolicyFile(iface, tardisk, line);
+    });
     if (set == nullptr) continue;
+    std::size_t count = 0;
     for (const auto& rule : set->rules) {
+      if (taken && count++ == *taken) break;
       const Source source{rule.policyFile, rule.lineNumber};
       model.tardiskRules.push_back({rule.tardiskPath, rule.label, rule.domainName, source});
       if (rule.label == "unlabeled") continue;
@@ -298,15 +295,15 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
 
 void ReadMappings(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& model) {
   for (const auto& [path, name] : ListFiles(dir, model)) {
-    FileLabelPolicy policy;
-    try {
-      policy.ParsePolicy(path, iface);
-    } catch (const HostCtlException& failure) {
-      AddProblem(model, path, StoppedAt(path, policy.fileLabels.size()), failure.what());
-    }
-    for (const auto& m : policy.fileLabels) {
-      model.mappings.push_back({m.path, m.label, m.recursive, {m.file, m.line}, {}});
-    }
+    ParsedPolicyFile lines = Lines(path, &model);
+    LineByLine(path, lines, model, [&](ParsedPolicyFile& line, bool unread) {
+      FileLabelPolicy one;
+      one.ProcessParsedPolicyFile(path, line, iface);
+      for (const auto& m : one.fileLabels) {
+        (unread ? model.unreadMappings : model.mappings)
+            .push_back({m.path, m.label, m.recursive, {m.file, m.line}, {}});
+      }
+    });
   }
 }
 

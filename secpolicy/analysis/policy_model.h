@@ -97,6 +97,10 @@ struct Model {
   // run in them, whatever the policy says.
   std::vector<std::string> launchDomains;
   std::vector<Problem> problems;
+  // Objects and mappings of the lines after a file's first bad line: a load
+  // never takes them, but an author who fixes that line gets them.
+  std::vector<ObjectDef> unreadObjects;
+  std::vector<Mapping> unreadMappings;
 };
 
 // The four domains with a role of their own, and the role.

@@ -63,6 +63,11 @@ std::string GetFileLabel(const std::string& path, HyxAccessInterfaceImpl& iface)
 void FileLabelPolicy::ParsePolicy(const std::string& path, HyxAccessInterfaceImpl& iface) {
   ParsedPolicyFile lines;
   ParseFile(path, lines);
+  ProcessParsedPolicyFile(path, lines, iface);
+}
+
+void FileLabelPolicy::ProcessParsedPolicyFile(const std::string& path, ParsedPolicyFile& lines,
+                                              HyxAccessInterfaceImpl& iface) {
   for (auto& [number, tokens] : lines) {
     if (tokens.size() != 2) ThrowLocated(path, number, "incorrect no of parameters");
     std::string spec = tokens.front();

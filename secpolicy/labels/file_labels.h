@@ -12,6 +12,7 @@
 #include <string>
 
 #include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 
@@ -50,6 +51,10 @@ class FileLabelPolicy {
   // cause and ends the file; an unknown label passes the kernel library's
   // exception unlocated.
   void ParsePolicy(const std::string& path, HyxAccessInterfaceImpl& iface);
+  // The same on the lines of `path` already read (called by ParsePolicy), so
+  // a caller can take a file a few lines at a time. Uses up the tokens.
+  void ProcessParsedPolicyFile(const std::string& path, ParsedPolicyFile& lines,
+                               HyxAccessInterfaceImpl& iface);
 
   // Applies and removes every queued mapping, reporting each failure with
   // its file and line; then throws "There was a failure in setting file

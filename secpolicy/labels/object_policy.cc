@@ -14,6 +14,10 @@ using HostCtl::Lib::HostCtlException;
 void ObjectPolicy::ParsePolicy(const std::string& path) {
   ParsedPolicyFile lines;
   ParseFile(path, lines);
+  ProcessParsedPolicyFile(path, lines);
+}
+
+void ObjectPolicy::ProcessParsedPolicyFile(const std::string& path, const ParsedPolicyFile& lines) {
   for (const auto& [number, tokens] : lines) {
     if (tokens.empty()) continue;
     if (tokens.size() != 1) {

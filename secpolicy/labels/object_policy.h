@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "secpolicy/platform/hyx_access.h"
+#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy {
 
@@ -17,6 +18,9 @@ class ObjectPolicy {
   // token throws path + ":" + line + " : cannot define more than one object
   // per line"; names of the earlier lines stay.
   void ParsePolicy(const std::string& path);
+  // The same on the lines of `path` already read (called by ParsePolicy), so
+  // a caller can take a file a few lines at a time.
+  void ProcessParsedPolicyFile(const std::string& path, const ParsedPolicyFile& lines);
 
   // Reconciles the kernel's object labels with the names gathered so far.
   void SetObjects(HyxAccessInterfaceImpl& iface);

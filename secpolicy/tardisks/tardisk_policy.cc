@@ -66,6 +66,11 @@ void TardiskPolicy::ParsePolicy(HyxAccessInterfaceImpl& iface) {
   }
   ParsedPolicyFile lines;
   ParseFile(path, lines);
+  ProcessParsedPolicyFile(iface, tardisk, lines);
+}
+
+void TardiskPolicy::ProcessParsedPolicyFile(HyxAccessInterfaceImpl& iface,
+                                            const std::string& tardisk, ParsedPolicyFile& lines) {
   for (auto& [number, tokens] : lines) {
     if (tokens.empty()) continue;
     const std::string keyword = tokens.front();

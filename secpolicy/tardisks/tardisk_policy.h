@@ -43,6 +43,11 @@ class TardiskPolicy {
   // Reads the file into the rule sets; the first bad line ends the parse.
   // A file with no backing tardisk is reported and contributes nothing.
   void ParsePolicy(HyxAccessInterfaceImpl& iface);
+  // The same on lines of the file already read, for the backing `tardisk`
+  // (called by ParsePolicy), so a caller can take a file a few lines at a
+  // time. Uses up the tokens.
+  void ProcessParsedPolicyFile(HyxAccessInterfaceImpl& iface, const std::string& tardisk,
+                               ParsedPolicyFile& lines);
 
   // Applies every rule set in keyword order; the first failure passes out.
   void SetPolicy(HyxAccessInterfaceImpl& iface);

@@ -107,6 +107,43 @@ TEST_F(DryRunTest, CheckReportsEveryBadLineWithItsPathAndLine) {
   EXPECT_EQ(json["warnings"][0]["line"], 2);
 }
 
+// Each bad line a load never reads is checked in its own file's words, at
+// its own line: a tardisk policy keeps its first rule, so a later one is
+// still refused as a second. A failed write is placed at its rule.
+TEST_F(DryRunTest, CheckPlacesUnreadLinesAndFailedWrites) {
+  Put("tardisks/p1", "-E appLabel superDom\n-X bad\n-E appLabel nosuchDom\n\n-E\n");
+  Tool("hostsim", {"tardisk", "map", (root_ / "etc/norvane/secpolicy/tardisks/p1").string(), "t1"});
+  Put("objects/main", "appLabel\ntwo words\nthree more words\nfine\n");
+  Put("fileLabels/map", "/x nolabel\n" + Files() + "/a appLabel\n/y/z/*/ appLabel\n/w other\n");
+  // The write of "read" fails; of the two domains the text could name, only
+  // the longer one has it at line 2.
+  Put("domains/x", "-s open grant\n-s write grant\n");
+  Put("domains/x: 2 : y", "-s open grant\n-s read grant\n");
+  Tool("hostsim", {"fail", "SetSyscallRule", "--message", "boom", "--match", "read"});
+  const auto result = Secpolicy({"check"});
+  SKIP_WITHOUT_ROOT();
+  const std::string dir = "/etc/norvane/secpolicy/";
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(SplitLines(result.err),
+            (Lines{dir + "domains/appDom:2: Error in setting policy for domain: appDom: 2 : boom",
+                   dir + "domains/x: 2 : y:2: Error in setting policy for domain: x: 2 : y: 2 : boom",
+                   dir + "fileLabels/map:1: Unknown object keyword: nolabel",
+                   dir + "fileLabels/map:3: Unrecognized format for file/dir specification",
+                   dir + "fileLabels/map:4: Unknown object keyword: other",
+                   dir + "objects/main:2: cannot define more than one object per line",
+                   dir + "objects/main:3: cannot define more than one object per line",
+                   dir + "tardisks/p1:2: invalid tardisk policy rule type (-X)",
+                   dir + "tardisks/p1:3: Only one rule of this type is allowed",
+                   dir + "tardisks/p1:5: Only one rule of this type is allowed"}))
+      << result.err;
+
+  // A rule after the bad first line is checked, and a load never takes it.
+  Put("tardisks/p1", "-X bad\n-E appLabel superDom\n");
+  const auto uses = Secpolicy({"query", "--uses", "appLabel"});
+  EXPECT_EQ(uses.out, dir + "objects/main:1: object appLabel\n");
+  EXPECT_EQ(SplitLines(Secpolicy({"check"}).err).at(7), dir + "tardisks/p1:1: invalid tardisk policy rule type (-X)");
+}
+
 TEST_F(DryRunTest, WarningsAloneFailOnlyAStrictCheck) {
   // Objects the kernel holds now, which the bad line of the file would cost.
   Put("objects/main", "appLabel\nkeepMe\nlostOne\n");

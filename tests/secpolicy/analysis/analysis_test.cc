@@ -137,6 +137,10 @@ TEST_F(AnalysisTest, ParseErrorsAreProblemsAndLaterLinesAreNotRules) {
     if (rule.domain == "d1") d1.push_back(rule.Text() + "@" + std::to_string(rule.source.line));
   }
   EXPECT_EQ(d1, std::vector<std::string>{"-s open grant@1"});
+  // A load never takes the objects after a bad line; the model keeps them apart.
+  ASSERT_EQ(model.unreadObjects.size(), 1u);
+  EXPECT_EQ(model.unreadObjects[0].name + "@" + std::to_string(model.unreadObjects[0].source.line), "later@3");
+  for (const ObjectDef& object : model.objects) EXPECT_NE(object.name, "later");
 }
 
 std::vector<std::string> Lines(const Model& model, const QueryOptions& options) {
