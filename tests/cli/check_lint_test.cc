@@ -60,12 +60,25 @@ TEST_F(CheckLintTest, EachCodeThroughCheck) {
       {"SP101", "error", put("domains/appDom", "-s open grnat\n"), "domains/appDom:1", 1},
       {"SP102", "error", put("domains/appDom", "-s bad\n-s nosuch grant\n"), "domains/appDom:2", 1},
       {"SP103", "error", put("domains/superDom", "-p module badarg grant\n"), "domains/superDom", 1},
+      {"SP104", "error",
+       [](CheckLintTest&) {
+         ASSERT_EQ(RunTool("hostsim", {"fail", "SetSyscallRule", "--match", "open"}).status, 0);
+       },
+       "domains/appDom:1", 1},
       {"SP105", "error", [](CheckLintTest& t) { fs::remove_all(t.root_ / "etc/norvane/secpolicy/fileLabels"); },
        "fileLabels", 1},
       {"SP106", "error", put("tardisks/orphan", "-E appLabel appDom\n"), "tardisks/orphan", 1},
       {"SP201", "warning", put("domains/appDom", "-s open grant\n-s open grant\n"), "domains/appDom:1"},
       {"SP202", "warning", put("domains/appDom", "-c kill grant\n-c kill revoke\n"), "domains/appDom:1"},
       {"SP203", "warning", put("fileLabels/map", "@/a appLabel\n@/a appLabel\n"), "fileLabels/map:1"},
+      // A tardisk's label is only looked up when the load sets it.
+      {"SP204", "warning",
+       [](CheckLintTest& t) {
+         t.Put("tardisks/p1", "-E nosuch appDom\n");
+         std::ofstream(t.root_ / "tardisks/t1") << "archive";
+         ASSERT_EQ(RunTool("hostsim", {"tardisk", "map", (t.root_ / "etc/norvane/secpolicy/tardisks/p1").string(), "t1"}).status, 0);
+       },
+       "tardisks/p1:1", 1},
       {"SP205", "warning", put("fileLabels/map", "@/link appLabel\n"), "fileLabels/map:1"},
       {"SP206", "warning", put("domains/appDom", "-r /etc// rw\n"), "domains/appDom:1"},
       {"SP207", "warning", put("objects/main", "appLabel\n#" + std::string(1100, 'x') + "\n"), "objects/main:2"},
