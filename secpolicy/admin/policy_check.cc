@@ -134,23 +134,21 @@ class Problems {
     return {at.path, at.line, problem.text, "SP101"};
   }
 
-  // "Error in setting policy for domain: <domain>: <line> : <cause>", placed
-  // at the rule of that domain and line. A name may hold " : ", so each
-  // " : " of the text ends a candidate; the longest that is a rule wins.
+  // A failed write, placed at the line that asked for it: a domain rule's
+  // "Error in setting policy for domain: <domain>: <line> : <cause>" (kept
+  // whole, as the load says it), or a mapping's or tardisk policy's
+  // "<file>:<line> : <cause>" (the cause alone). Names and paths may hold
+  // " : ", so each " : " of the text ends a candidate; the longest that is a
+  // line of the model wins.
   std::optional<Finding> LocateWrite(const std::string& text) {
-    if (!text.starts_with(kDomainSetError)) return std::nullopt;
-    if (writes_.empty()) {
-      for (const auto& rule : model_.rules) {
-        if (rule.origin != Analysis::Origin::DomainFile) continue;
-        writes_.emplace(kDomainSetError + rule.domain + ": " + std::to_string(rule.source.line) + " : ",
-                        &rule.source);
-      }
-    }
+    if (writes_.empty()) IndexWrites();
     std::optional<Finding> found;
-    for (std::size_t end = text.find(" : ", sizeof kDomainSetError - 1); end != std::string::npos;
-         end = text.find(" : ", end + 1)) {
-      const auto rule = writes_.find(text.substr(0, end + 3));
-      if (rule != writes_.end()) found = Finding{rule->second->path, rule->second->line, text, "SP104"};
+    for (std::size_t end = text.find(" : "); end != std::string::npos; end = text.find(" : ", end + 1)) {
+      const auto write = writes_.find(text.substr(0, end + 3));
+      if (write == writes_.end()) continue;
+      const auto& [source, domainRule] = write->second;
+      found = domainRule ? Finding{source->path, source->line, text, "SP104"}
+                         : Finding{source->path, source->line, text.substr(end + 3), "SP100"};
     }
     return found;
   }
@@ -159,7 +157,24 @@ class Problems {
   const Analysis::Model& model_;
   std::multimap<std::string, const Analysis::Problem*> byText_;
   std::map<std::string, std::string> owners_;  // domain file to domain name
-  std::unordered_map<std::string, const Analysis::Source*> writes_;
+  struct Write {
+    const Analysis::Source* source;
+    bool domainRule;
+  };
+  std::unordered_map<std::string, Write> writes_;  // by the text its failure starts with
+
+  void IndexWrites() {
+    const auto at = [](const Analysis::Source& source) {
+      return source.path + ":" + std::to_string(source.line) + " : ";
+    };
+    for (const auto& rule : model_.rules) {
+      if (rule.origin != Analysis::Origin::DomainFile) continue;
+      writes_.emplace(kDomainSetError + rule.domain + ": " + std::to_string(rule.source.line) + " : ",
+                      Write{&rule.source, true});
+    }
+    for (const auto& mapping : model_.mappings) writes_.emplace(at(mapping.source), Write{&mapping.source, false});
+    for (const auto& rule : model_.tardiskRules) writes_.emplace(at(rule.source), Write{&rule.source, false});
+  }
 };
 
 // Lines that only sum up errors already reported.

@@ -115,6 +115,7 @@ TEST_F(DryRunTest, CheckPlacesUnreadLinesAndFailedWrites) {
   Tool("hostsim", {"tardisk", "map", (root_ / "etc/norvane/secpolicy/tardisks/p1").string(), "t1"});
   Put("objects/main", "appLabel\ntwo words\nthree more words\nfine\n");
   Put("fileLabels/map", "/x nolabel\n" + Files() + "/a appLabel\n/y/z/*/ appLabel\n/w other\n");
+  Put("fileLabels/more", Files() + "/a appLabel\n" + Files() + "/gone appLabel\n");
   // The write of "read" fails; of the two domains the text could name, only
   // the longer one has it at line 2.
   Put("domains/x", "-s open grant\n-s write grant\n");
@@ -130,6 +131,9 @@ TEST_F(DryRunTest, CheckPlacesUnreadLinesAndFailedWrites) {
                    dir + "fileLabels/map:1: Unknown object keyword: nolabel",
                    dir + "fileLabels/map:3: Unrecognized format for file/dir specification",
                    dir + "fileLabels/map:4: Unknown object keyword: other",
+                   dir + "fileLabels/more:2: Unable to set file label (appLabel) for file " + Files() +
+                       "/gone: No such file or directory",
+                   dir + "fileLabels/more:2: warning: the file to label does not exist: " + Files() + "/gone",
                    dir + "objects/main:2: cannot define more than one object per line",
                    dir + "objects/main:3: cannot define more than one object per line",
                    dir + "tardisks/p1:2: invalid tardisk policy rule type (-X)",
@@ -139,6 +143,7 @@ TEST_F(DryRunTest, CheckPlacesUnreadLinesAndFailedWrites) {
 
   // A rule after the bad first line is checked, and a load never takes it.
   Put("tardisks/p1", "-X bad\n-E appLabel superDom\n");
+  fs::remove(root_ / "etc/norvane/secpolicy/fileLabels/more");
   const auto uses = Secpolicy({"query", "--uses", "appLabel"});
   EXPECT_EQ(uses.out, dir + "objects/main:1: object appLabel\n");
   EXPECT_EQ(SplitLines(Secpolicy({"check"}).err).at(7), dir + "tardisks/p1:1: invalid tardisk policy rule type (-X)");
