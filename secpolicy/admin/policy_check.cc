@@ -14,13 +14,11 @@
 #include "hostsim/admin.h"
 #include "secpolicy/admin/quiet_errors.h"
 #include "secpolicy/analysis/policy_model.h"
-#include "secpolicy/domains/domain_policy.h"
 #include "secpolicy/load/policy_load.h"
 #include "secpolicy/load/special_domains.h"
 #include "secpolicy/platform/host_ctl_exception.h"
 #include "secpolicy/platform/hyx_access.h"
 #include "secpolicy/platform/unique_fd.h"
-#include "secpolicy/policytext/policy_file_reader.h"
 
 namespace SecPolicy::Admin {
 
@@ -36,67 +34,13 @@ constexpr char kDomainParseError[] = "Error in parsing policy for domain: ";
 constexpr char kDomainSetError[] = "Error in setting policy for domain: ";
 
 
-// The policy files a load reads, as it names them.
-struct Tree {
-  std::string dir;
-  std::vector<std::string> objectFiles, fileLabelFiles, tardiskFiles;
-  std::map<std::string, std::string> domainFiles;  // domain name to file
-  std::set<std::string> files;                     // all of the above
-
-  explicit Tree(const std::string& policyDir) : dir(policyDir) {
-    const std::string domains = SecPolicy::DomainsDirName;
-    for (const auto& [path, name] : List(dir + "/" + domains)) domainFiles[name] = path;
-    // Plug-in domains come from the fixed folder, their names prefixed.
-    const std::string plugins = SecPolicy::DefaultPolicyDir + "/" + domains + "/plugins";
-    for (const auto& [path, name] : List(plugins)) domainFiles["plugin-" + name] = path;
-    for (const auto& [path, name] : List(dir + "/" + SecPolicy::ObjectsDirName)) {
-      objectFiles.push_back(path);
-    }
-    for (const auto& [path, name] : List(dir + "/" + SecPolicy::FileLabelsDirName)) {
-      fileLabelFiles.push_back(path);
-    }
-    for (const auto& [path, name] :
-         List(SecPolicy::DefaultPolicyDir + "/" + SecPolicy::TardisksDirName)) {
-      tardiskFiles.push_back(path);
-    }
-    for (const auto& [name, path] : domainFiles) files.insert(path);
-    for (const auto* group : {&objectFiles, &fileLabelFiles, &tardiskFiles}) {
-      files.insert(group->begin(), group->end());
-    }
-  }
-
-  static SecPolicy::PolicyFileList List(const std::string& folder) {
-    SecPolicy::PolicyFileList list;
-    try {
-      SecPolicy::GetFileList(folder, list);
-    } catch (const HostCtlException&) {
-      // The load reported it.
-    }
-    return list;
-  }
-
-  // "<prefix><domain><suffix>": the domain's file.
-  std::optional<std::string> DomainNamed(const std::string& text, const std::string& prefix,
-                                         const std::string& suffix, bool suffixEnds) const {
-    if (!text.starts_with(prefix)) return std::nullopt;
-    for (const auto& [name, path] : domainFiles) {
-      if (text.compare(prefix.size(), name.size(), name) != 0) continue;
-      const std::size_t at = prefix.size() + name.size();
-      if (suffixEnds ? text.substr(at) == suffix : text.compare(at, suffix.size(), suffix) == 0) {
-        return path;
-      }
-    }
-    return std::nullopt;
-  }
-};
-
 // The model's bad lines by the library's text of them, which is what the
 // load reports too, and its domain rules by the text a failed write of
 // each would start with.
 class Problems {
  public:
-  Problems(const Analysis::Model& model, const Tree& tree) : model_(model) {
-    for (const auto& [name, path] : tree.domainFiles) owners_.emplace(path, name);
+  explicit Problems(const Analysis::Model& model) : model_(model) {
+    for (const auto& domain : model.domains) owners_.emplace(domain.source.path, domain.name);
     for (const auto& problem : model.problems) {
       if (!problem.unread && problem.source.line != 0) byText_.emplace(problem.text, &problem);
     }
@@ -132,6 +76,20 @@ class Problems {
       }
     }
     return {at.path, at.line, problem.text, "SP101"};
+  }
+
+  // "<prefix><domain><suffix>": the domain's file.
+  std::optional<std::string> DomainNamed(const std::string& text, const std::string& prefix,
+                                         const std::string& suffix, bool suffixEnds) const {
+    if (!text.starts_with(prefix)) return std::nullopt;
+    for (const auto& [path, name] : owners_) {
+      if (text.compare(prefix.size(), name.size(), name) != 0) continue;
+      const std::size_t at = prefix.size() + name.size();
+      if (suffixEnds ? text.substr(at) == suffix : text.compare(at, suffix.size(), suffix) == 0) {
+        return path;
+      }
+    }
+    return std::nullopt;
   }
 
   // A failed write, placed at the line that asked for it: a domain rule's
@@ -198,7 +156,7 @@ const std::set<std::string> kSummaries = {
 };
 
 // The load's error reports, in order, as findings.
-std::vector<Finding> MapReports(const std::vector<std::string>& reports, const Tree& tree,
+std::vector<Finding> MapReports(const std::vector<std::string>& reports, const std::string& dir,
                                 Problems& problems) {
   std::vector<Finding> errors;
   std::vector<std::string> summaries;
@@ -215,10 +173,10 @@ std::vector<Finding> MapReports(const std::vector<std::string>& reports, const T
       errors.push_back(*parse);
     } else if (auto write = problems.LocateWrite(text)) {
       errors.push_back(*write);
-    } else if (auto path = tree.DomainNamed(text, "Policy constraint error for domain: ", " : ",
+    } else if (auto path = problems.DomainNamed(text, "Policy constraint error for domain: ", " : ",
                                             false)) {
       add(*path, std::nullopt, text, "SP103");
-    } else if (auto skipped = tree.DomainNamed(text, "Skipping the policy for domain ",
+    } else if (auto skipped = problems.DomainNamed(text, "Skipping the policy for domain ",
                                                " due to errors in the policy", true)) {
       add(*skipped, std::nullopt, text, "SP103");
     } else if (text.starts_with("Error parsing file ")) {
@@ -247,19 +205,19 @@ std::vector<Finding> MapReports(const std::vector<std::string>& reports, const T
     } else if (text.starts_with("Unable to open policy directory ")) {
       add(text.substr(32), std::nullopt, text, "SP105");
     } else if (text == "Error in defining some objects") {
-      add(tree.dir + "/" + SecPolicy::ObjectsDirName, std::nullopt, text, "SP100");
+      add(dir + "/" + SecPolicy::ObjectsDirName, std::nullopt, text, "SP100");
     } else if ((text == "Failed to set default tardisk rule: " ||
                 text == "Failed to set default tardisk label: ") &&
                i + 1 < reports.size()) {
-      add(tree.dir, std::nullopt, text + next, "SP100");  // reported as two lines, one failure
+      add(dir, std::nullopt, text + next, "SP100");  // reported as two lines, one failure
       ++i;
     } else {
-      add(tree.dir, std::nullopt, text, "SP100");
+      add(dir, std::nullopt, text, "SP100");
     }
   }
   // Nothing but summaries is still a failed load.
   if (errors.empty()) {
-    for (const auto& text : summaries) errors.push_back({tree.dir, std::nullopt, text, "SP100"});
+    for (const auto& text : summaries) errors.push_back({dir, std::nullopt, text, "SP100"});
   }
   return errors;
 }
@@ -375,10 +333,9 @@ CheckReport Examine(const std::string& dir, const LoadRun& run,
     if (log[i].tag == "[ERR]") reports.push_back(log[i].text);
   }
 
-  const Tree tree(dir);
-  Problems problems(model, tree);
+  Problems problems(model);
   CheckReport report;
-  report.errors = MapReports(reports, tree, problems);
+  report.errors = MapReports(reports, dir, problems);
   for (const auto& problem : model.problems) {
     if (!problem.unread) continue;
     Finding error = problems.Place(problem);
@@ -419,7 +376,7 @@ CheckReport Examine(const std::string& dir, const LoadRun& run,
     }
   }
 
-  for (const auto& path : tree.files) {
+  for (const auto& path : model.files) {
     if (auto line = FirstLongLine(path)) {
       report.warnings.push_back(
           {path, *line,

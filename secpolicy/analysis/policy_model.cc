@@ -117,6 +117,7 @@ PolicyFileList ListFiles(const std::string& dir, Model& model) {
   } catch (const HostCtlException& failure) {
     AddProblem(model, dir, 0, failure.what());
   }
+  for (const auto& [path, name] : files) model.files.push_back(path);
   return files;
 }
 
@@ -254,6 +255,7 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
     return;
   }
   for (TardiskPolicy* policy : policies.policies) {
+    model.files.push_back(policy->path);
     std::string tardisk;
     try {
       tardisk = policy->GetBackingTardiskPath();

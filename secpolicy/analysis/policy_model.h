@@ -97,6 +97,7 @@ struct Model {
   // run in them, whatever the policy says.
   std::vector<std::string> launchDomains;
   std::vector<Problem> problems;
+  std::vector<std::string> files;  // every policy file a load reads, in its order
   // Objects and mappings of the lines after a file's first bad line: a load
   // never takes them, but an author who fixes that line gets them.
   std::vector<ObjectDef> unreadObjects;
