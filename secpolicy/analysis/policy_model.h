@@ -3,7 +3,10 @@
 // library's own rule sets, object, file-label and tardisk policies, in the
 // order a load takes it, so the model holds what a load would write: the
 // lines after a file's first bad line are not in it, and the line itself is
-// a Problem. Queries, the linter and the transition graph work on it.
+// a Problem. Those later lines are still read, one at a time, each through
+// the same parser: their problems are marked unread and their objects and
+// mappings kept apart, for check. Queries, the linter and the transition
+// graph work on it.
 #pragma once
 
 #include <cstddef>
