@@ -73,8 +73,8 @@ std::size_t Walk(char* path, std::size_t length, std::uint32_t id, bool reading 
 
 void Project(benchmark::State& state, unsigned multiplier) {
   std::string mappings;
+  FreshState(1);  // first: labelling the new tree asks the state for the label
   LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
-  FreshState(1);
   for (auto _ : state) {
     HyxAccessInterfaceImpl iface;
     SecPolicy::LoadPolicyFileLabels(mappings, iface);
@@ -87,8 +87,8 @@ void Project(benchmark::State& state, unsigned multiplier) {
 // second, is the tool's).
 void ToolLoad(benchmark::State& state, unsigned multiplier, unsigned jobs, bool progress) {
   std::string mappings;
+  FreshState(1);  // first: labelling the new tree asks the state for the label
   LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
-  FreshState(1);
   for (auto _ : state) {
     HyxAccessInterfaceImpl iface;
     std::optional<SecPolicy::Admin::ProgressCounter> counted;
@@ -113,8 +113,8 @@ void ProgressOff(benchmark::State& state, unsigned multiplier) {
 
 void Verify(benchmark::State& state, unsigned multiplier) {
   std::string mappings;
+  FreshState(1);  // first: labelling the new tree asks the state for the label
   LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
-  FreshState(1);
   {
     HyxAccessInterfaceImpl iface;
     SecPolicy::LoadPolicyFileLabels(mappings, iface);
@@ -130,8 +130,8 @@ void Verify(benchmark::State& state, unsigned multiplier) {
 
 void VerifyBaseline(benchmark::State& state, unsigned multiplier) {
   std::string mappings;
+  FreshState(1);  // first: labelling the new tree asks the state for the label
   const std::string tree = LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
-  FreshState(1);
   {
     HyxAccessInterfaceImpl iface;
     SecPolicy::LoadPolicyFileLabels(mappings, iface);
@@ -148,8 +148,8 @@ void VerifyBaseline(benchmark::State& state, unsigned multiplier) {
 
 void Baseline(benchmark::State& state, unsigned multiplier) {
   std::string mappings;
+  FreshState(1);  // first: labelling the new tree asks the state for the label
   const std::string tree = LabelTree(Dirs(multiplier), RunSizes().filesPerDir, &mappings);
-  FreshState(1);
   for (auto _ : state) {
     // The one label of the mapping, asked once.
     HyxAccessInterfaceImpl iface;

@@ -154,7 +154,8 @@ void LineByLine(const std::string& path, ParsedPolicyFile& lines, Model& model, 
 
 void ReadObjects(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& model) {
   ObjectPolicy all;
-  for (const auto& [path, name] : ListFiles(dir, model)) {
+  for (const auto& file : ListFiles(dir, model)) {
+    const std::string& path = file.first;  // a named variable: lambdas cannot capture bindings
     ParsedPolicyFile lines = Lines(path, &model);
     LineByLine(path, lines, model, [&](const ParsedPolicyFile& line, bool unread) {
       ObjectPolicy one;
@@ -296,7 +297,8 @@ void ReadTardisks(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& 
 }
 
 void ReadMappings(const std::string& dir, HyxAccessInterfaceImpl& iface, Model& model) {
-  for (const auto& [path, name] : ListFiles(dir, model)) {
+  for (const auto& file : ListFiles(dir, model)) {
+    const std::string& path = file.first;
     ParsedPolicyFile lines = Lines(path, &model);
     LineByLine(path, lines, model, [&](ParsedPolicyFile& line, bool unread) {
       FileLabelPolicy one;
