@@ -10,7 +10,8 @@
 // and the journal lines of the control library in access_interface.cc and
 // access_rules.cc;
 // kernel call meanings, error numbers and their journal lines in
-// kernel_calls.cc; logging, options, configuration store and the sysinfo
+// kernel_calls.cc, kernel_call_args.h and one source per call family
+// (domain_calls.cc, file_policy_calls.cc, cap_param_calls.cc); logging, options, configuration store and the sysinfo
 // record in host_services.cc; the admin operations' journal lines in
 // admin.cc; the fault names in faults.cc; the private host root in
 // host_root.cc.
