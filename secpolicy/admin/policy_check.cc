@@ -34,12 +34,13 @@ constexpr char kDomainParseError[] = "Error in parsing policy for domain: ";
 constexpr char kDomainSetError[] = "Error in setting policy for domain: ";
 
 
-// The model's bad lines by the library's text of them, which is what the
-// load reports too, and its domain rules by the text a failed write of
-// each would start with.
-class Problems {
+// Where the load's reports belong, from the policy model: its bad lines by
+// the library's text of them, which is what the load reports too; its
+// domains by name; and its rules, mappings and tardisk policies by the text
+// a failed write of each starts with.
+class Places {
  public:
-  explicit Problems(const Analysis::Model& model) : model_(model) {
+  explicit Places(const Analysis::Model& model) : model_(model) {
     for (const auto& domain : model.domains) owners_.emplace(domain.source.path, domain.name);
     for (const auto& problem : model.problems) {
       if (!problem.unread && problem.source.line != 0) byText_.emplace(problem.text, &problem);
@@ -157,7 +158,7 @@ const std::set<std::string> kSummaries = {
 
 // The load's error reports, in order, as findings.
 std::vector<Finding> MapReports(const std::vector<std::string>& reports, const std::string& dir,
-                                Problems& problems) {
+                                Places& places) {
   std::vector<Finding> errors;
   std::vector<std::string> summaries;
   for (std::size_t i = 0; i < reports.size(); ++i) {
@@ -169,22 +170,22 @@ std::vector<Finding> MapReports(const std::vector<std::string>& reports, const s
     };
     if (kSummaries.count(text) != 0) {
       summaries.push_back(text);
-    } else if (auto parse = problems.Locate(text)) {
+    } else if (auto parse = places.Locate(text)) {
       errors.push_back(*parse);
-    } else if (auto write = problems.LocateWrite(text)) {
+    } else if (auto write = places.LocateWrite(text)) {
       errors.push_back(*write);
-    } else if (auto path = problems.DomainNamed(text, "Policy constraint error for domain: ", " : ",
-                                            false)) {
+    } else if (auto path = places.DomainNamed(text, "Policy constraint error for domain: ", " : ",
+                                              false)) {
       add(*path, std::nullopt, text, "SP103");
-    } else if (auto skipped = problems.DomainNamed(text, "Skipping the policy for domain ",
-                                               " due to errors in the policy", true)) {
+    } else if (auto skipped = places.DomainNamed(text, "Skipping the policy for domain ",
+                                                 " due to errors in the policy", true)) {
       add(*skipped, std::nullopt, text, "SP103");
     } else if (text.starts_with("Error parsing file ")) {
       // The next report is that file's: located, or an unknown label without a line.
       const std::string file = text.substr(19);
       if (i + 1 < reports.size()) {
         ++i;
-        if (auto located = problems.Locate(next, &file)) {
+        if (auto located = places.Locate(next, &file)) {
           errors.push_back(*located);
         } else {
           add(file, std::nullopt, next, "SP101");
@@ -333,12 +334,12 @@ CheckReport Examine(const std::string& dir, const LoadRun& run,
     if (log[i].tag == "[ERR]") reports.push_back(log[i].text);
   }
 
-  Problems problems(model);
+  Places places(model);
   CheckReport report;
-  report.errors = MapReports(reports, dir, problems);
+  report.errors = MapReports(reports, dir, places);
   for (const auto& problem : model.problems) {
     if (!problem.unread) continue;
-    Finding error = problems.Place(problem);
+    Finding error = places.Place(problem);
     error.code = "SP102";
     report.errors.push_back(std::move(error));
   }
