@@ -27,7 +27,9 @@
 #include "secpolicy/platform/kernel_gate.h"
 #include "secpolicy/platform/kernel_records.h"
 
-namespace HostSim::Calls {
+namespace HostSim {
+// Hidden: nothing here is part of the library's exported interface.
+namespace [[gnu::visibility("hidden")]] Calls {
 
 using HyxCtl::Kernel::CallResult;
 using Kernel::Refusal;
@@ -85,4 +87,5 @@ CallResult DomainCall(State::Txn& txn, std::uint32_t number, const Args& a);
 CallResult FilePolicyCall(State::Txn& txn, std::uint32_t number, const Args& a);
 CallResult CapParamCall(State::Txn& txn, std::uint32_t number, const Args& a);
 
-}  // namespace HostSim::Calls
+}  // namespace Calls
+}  // namespace HostSim
