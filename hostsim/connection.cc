@@ -253,6 +253,10 @@ void Connection::Close() {
 
 void Connection::LockWriters() {
   Ready();
+  LockOpenWriters();
+}
+
+void Connection::LockOpenWriters() {
   // A private copy has no other writer to keep out.
   if (lockDepth_ > 0 || private_) {
     ++lockDepth_;

@@ -32,8 +32,9 @@
 //   holder. The descriptor stays open until the connection closes (closing
 //   a descriptor of the file would drop SQLite's own POSIX locks). A waiter
 //   polls every 20 ms and says once, after a second, "hostsim state <path>:
-//   waiting for another writer to finish" on standard error. Readers never
-//   take it; SQLite's WAL lets them read while a writer writes.
+//   waiting for another writer to finish" on standard error. The tools'
+//   writing commands and `hostsim init` (once the file exists) take it;
+//   readers never do, SQLite's WAL lets them read while a writer writes.
 // - Answers served from memory (ObjectId, DomainId, CurrentProfile and the
 //   fault probe of TakeFault): each is what one read found, kept while no
 //   transaction has committed in any process since. The WAL index header
@@ -161,6 +162,8 @@ class Connection {
   // The writers' lock: an open-file-description lock on one byte of the
   // state file far from the bytes SQLite locks (decisions in state.h).
   void LockWriters();
+  // The same on the state already open, which init has not yet checked.
+  void LockOpenWriters();
 
   void UnlockWriters();
 

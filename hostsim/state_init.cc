@@ -97,6 +97,12 @@ void Reset(const std::string& profileText, const Profile& profile) {
   Connection& conn = TheConnection();
   std::lock_guard lock(conn.mutex);
   conn.Use(StatePath(), true);
+  // A load or another init writing now finishes first.
+  conn.LockOpenWriters();
+  struct Unlock {
+    Connection& c;
+    ~Unlock() { c.UnlockWriters(); }
+  } unlock{conn};
   // The marks go first: on a new file they are written before the switch to
   // the write-ahead log, so the file's own first page carries them.
   conn.ExecScript(("PRAGMA application_id=" + std::to_string(StateFile::kApplicationId) +

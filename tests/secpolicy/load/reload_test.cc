@@ -103,18 +103,26 @@ TEST_F(ReloadTest, LoadsStartedTogetherAllSucceedAndLeaveOneLoad) {
   }
 }
 
+// A load, and an init that would reset the state under one.
 TEST_F(ReloadTest, AWriterWaitsForTheLockSayingSoOnceWhileReadersGoOn) {
-  auto held = std::make_unique<HostSim::WriterLock>();
-  TestChild::Child load({SECPOLICY_BIN_DIR "/secpolicy", "load-domains", domains_}, scratch_.path() / "err");
-  EXPECT_EQ(RunTool("secpolicy", {"display-domains"}).status, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_TRUE(load.Running());
-  held.reset();
-  EXPECT_EQ(load.Wait(), 1);  // the example's objects are not loaded
-  const std::string said = "hostsim state " + std::string(std::getenv("HOSTSIM_STATE")) +
-                           ": waiting for another writer to finish\n";
-  EXPECT_EQ(load.Err().substr(0, said.size()), said);
-  EXPECT_EQ(load.Err().find(said, 1), std::string::npos);
+  const std::vector<std::pair<std::vector<std::string>, int>> writers = {
+      {{SECPOLICY_BIN_DIR "/secpolicy", "load-domains", domains_}, 1},  // the example's objects are not loaded
+      {{SECPOLICY_BIN_DIR "/hostsim", "init"}, 0},
+  };
+  for (const auto& [command, status] : writers) {
+    SCOPED_TRACE(command[1]);
+    auto held = std::make_unique<HostSim::WriterLock>();
+    TestChild::Child writer(command, scratch_.path() / "err");
+    EXPECT_EQ(RunTool("secpolicy", {"display-domains"}).status, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(writer.Running());
+    held.reset();
+    EXPECT_EQ(writer.Wait(), status);
+    const std::string said = "hostsim state " + std::string(std::getenv("HOSTSIM_STATE")) +
+                             ": waiting for another writer to finish\n";
+    EXPECT_EQ(writer.Err().substr(0, said.size()), said);
+    EXPECT_EQ(writer.Err().find(said, 1), std::string::npos);
+  }
 }
 
 }  // namespace
